@@ -1,0 +1,63 @@
+// CSV reading and writing on bytes. Only '"', ',', CR and LF mean anything;
+// every other byte (NUL and 0x80-0xFF included) is field content. The reader
+// accepts any bytes; the writer quotes every field and ends every record
+// with CR LF.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orlenta {
+
+/// One record as standalone byte strings.
+using CsvRow = std::vector<std::string>;
+
+/// A whole parsed file, row 0 being the header. Rows may differ in length.
+/// (Representation and memory bound: see csv.cpp.)
+class CsvTable {
+ public:
+  CsvTable();
+  CsvTable(CsvTable&&) noexcept;
+  CsvTable& operator=(CsvTable&&) noexcept;
+  ~CsvTable();
+
+  std::size_t row_count() const;
+  std::size_t field_count(std::size_t row) const;
+  /// The bytes of one field; valid until the table changes.
+  std::string_view field(std::size_t row, std::size_t index) const;
+
+  /// Replaces field `index` of `row` by a copy of `bytes`.
+  void SetField(std::size_t row, std::size_t index, std::string_view bytes);
+  /// Appends empty fields to `row` until it holds at least `count` fields.
+  void ExtendRow(std::size_t row, std::size_t count);
+  /// Appends a row holding copies of `fields` (which may be empty).
+  void AppendRow(const CsvRow& fields);
+  /// Row `row` as standalone byte strings.
+  CsvRow CopyRow(std::size_t row) const;
+
+  friend bool operator==(const CsvTable& a, const CsvTable& b);
+};
+
+/// Parses `text` (without a byte-order mark). Takes the text: its buffer
+/// becomes the table's storage. An empty text gives a table without rows.
+CsvTable ParseCsv(std::string text);
+
+/// `field` enclosed in double quotes, inner double quotes doubled.
+std::string QuoteCsvField(std::string_view field);
+
+/// The whole CSV text: EF BB BF when `with_bom`, then each row's quoted
+/// fields joined by commas, each row followed by CR LF.
+std::string SerializeCsv(const CsvTable& table, bool with_bom);
+
+/// The same bytes as SerializeCsv, handed to `sink` in order in large chunks,
+/// so that a caller can stream them into a file.
+void SerializeCsv(const CsvTable& table, bool with_bom,
+                  const std::function<void(std::string_view)>& sink);
+
+/// One row as one CSV line without a line end.
+std::string FormatCsvRow(const CsvRow& row);
+
+}  // namespace orlenta

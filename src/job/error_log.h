@@ -1,0 +1,16 @@
+// The error log beside the CSV: two lines per failed image cell.
+#pragma once
+
+#include <string_view>
+
+#include "csv/csv.h"
+
+namespace orlenta {
+
+/// Appends one timestamped entry for `message` and `row` to the log at
+/// `log_path`, creating it (with a byte-order mark) when missing. A log that
+/// cannot be opened is skipped silently. Throws AppException only when the
+/// entry cannot be converted to UTF-8.
+void AppendErrorLog(std::u16string_view log_path, std::u16string_view message, const CsvRow& row);
+
+}  // namespace orlenta

@@ -1,0 +1,33 @@
+// Conversions between UTF-8 bytes and UTF-16 text, and the two path helpers
+// that split and join paths. Backslash and slash are both separators; these
+// helpers never touch the file system.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orlenta {
+
+inline constexpr std::u16string_view kUtf8ToWideFailed = u"UTF-8文字列の変換に失敗しました。";
+inline constexpr std::u16string_view kWideToUtf8Failed = u"ワイド文字列のUTF-8変換に失敗しました。";
+
+/// UTF-8 to UTF-16, lenient (malformed sequences become U+FFFD). Throws
+/// AppException(kUtf8ToWideFailed) only when the converter itself fails.
+std::u16string Utf8ToWide(std::string_view utf8);
+
+/// UTF-16 to UTF-8, lenient (unpaired surrogates become EF BF BD). Throws
+/// AppException(kWideToUtf8Failed) only when the converter itself fails.
+std::string WideToUtf8(std::u16string_view text);
+
+/// True for '\' and '/'.
+constexpr bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+/// Everything before the last separator (possibly empty), or "." when the
+/// path has none.
+std::u16string ParentFolder(std::u16string_view path);
+
+/// `folder` and `name` joined by exactly one added backslash, none when the
+/// folder is empty or already ends in a separator. `name` is not examined.
+std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
+
+}  // namespace orlenta

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Builds the native, sanitizer and Windows presets and runs every test:
+# unit tests natively, under the sanitizers and under Wine, then the
+# end-to-end suites and the short fuzz runs.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/common.sh
+
+orlenta_install_packages
+
+summaries=()
+failed=0
+
+run_ctest() {  # preset
+  local log
+  log=$(mktemp)
+  if ctest --preset "$1" -j"$(nproc)" 2>&1 | tee "$log"; then :; else failed=1; fi
+  summaries+=("$1: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
+  rm -f "$log"
+}
+
+for preset in linux linux-asan windows; do
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+echo "== linux: tests"
+run_ctest linux
+echo "== linux-asan: tests"
+run_ctest linux-asan
+
+echo "== windows: tests under Wine"
+trap orlenta_stop_wine EXIT
+orlenta_start_wine "$PWD/build/windows"
+run_ctest windows
+
+# Further suites (end to end, fuzzing) hook in here: each script in
+# tests/suites/ runs with the Wine server still up and prints one line
+# 'N passed, N failed' last.
+if [ -d tests/suites ]; then
+  for suite in tests/suites/*.sh; do
+    [ -e "$suite" ] || continue
+    echo "== suite $(basename "$suite" .sh)"
+    log=$(mktemp)
+    if bash "$suite" 2>&1 | tee "$log"; then :; else failed=1; fi
+    summaries+=("$(basename "$suite" .sh): $(tail -n 1 "$log")")
+    rm -f "$log"
+  done
+fi
+orlenta_stop_wine
+
+# Totals over every ctest run and suite, as one plain closing line.
+total_passed=0
+total_failed=0
+for line in "${summaries[@]}"; do
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    total_failed=$((total_failed + BASH_REMATCH[1]))
+    total_passed=$((total_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  elif [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+    total_passed=$((total_passed + BASH_REMATCH[1]))
+    total_failed=$((total_failed + BASH_REMATCH[2]))
+  else
+    failed=1  # a run that printed no summary did not finish
+  fi
+done
+[ "$total_failed" -eq 0 ] || failed=1
+
+echo
+echo "== summary"
+printf '%s\n' "${summaries[@]}"
+echo "$total_passed passed, $total_failed failed"
+exit "$failed"
