@@ -16,7 +16,7 @@ namespace orlenta {
 using CsvRow = std::vector<std::string>;
 
 /// A whole parsed file, row 0 being the header. Rows may differ in length.
-/// (Representation and memory bound: see csv.cpp.)
+/// It owns the parsed text; fields are compact references into it.
 class CsvTable {
  public:
   CsvTable();
@@ -38,7 +38,29 @@ class CsvTable {
   /// Row `row` as standalone byte strings.
   CsvRow CopyRow(std::size_t row) const;
 
+  /// Bytes of memory the table holds, its text included.
+  std::size_t MemoryUsage() const;
+
   friend bool operator==(const CsvTable& a, const CsvTable& b);
+
+ private:
+  struct FieldRef;
+  struct Row;
+  using FieldWriterRef = void*;
+
+  FieldRef StoreAside(std::string_view bytes);
+  std::size_t SerializedSize(bool with_bom) const;
+  void WriteTo(FieldWriterRef out, bool with_bom) const;
+
+  friend CsvTable ParseCsv(std::string text);
+  friend std::string SerializeCsv(const CsvTable& table, bool with_bom);
+  friend void SerializeCsv(const CsvTable& table, bool with_bom,
+                           const std::function<void(std::string_view)>& sink);
+
+  std::string text_;              // the parsed text, unescaped in place
+  std::vector<FieldRef> fields_;  // every row's field references, row after row
+  std::vector<Row> rows_;
+  std::vector<std::string> side_;  // fields set by callers, and overlong ones
 };
 
 /// Parses `text` (without a byte-order mark). Takes the text: its buffer

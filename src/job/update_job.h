@@ -25,6 +25,6 @@ std::string ReadWholeFile(const std::u16string& path,
                           platform::FileSystem& fs = platform::RealFileSystem());
 
 /// Index of the first header field equal to `name`; throws AppException.
-std::size_t FindColumn(const CsvTable& table, std::string_view name);
+std::size_t FindColumn(const CsvTable& table, std::string_view name);  // in row 0
 
 }  // namespace orlenta

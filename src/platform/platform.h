@@ -34,7 +34,8 @@ std::optional<std::u16string> ConvertUtf8ToUtf16(std::string_view utf8);
 std::optional<std::string> ConvertUtf16ToUtf8(std::u16string_view utf16);
 
 /// UTF-16 to the system ANSI code page (Windows: CP_ACP, characters it lacks
-/// are replaced by the code page's default; POSIX: UTF-8, lenient). nullopt
+/// are replaced by the code page's default; POSIX: UTF-8, lenient, with '\'
+/// mapped to '/' as for every path handed to the OS). nullopt
 /// when the converter reports failure; an empty input gives "".
 std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16);
 

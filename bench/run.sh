@@ -1,0 +1,235 @@
+#!/usr/bin/env bash
+# Whole-run benchmark: the program on large generated data against the
+# physical floor (cp of the same bytes), each figure the median of several
+# runs, the floor measured in the same run of this script. Prints one table.
+#
+#   bench/run.sh            full sizes (200 MiB, 20,000 rows / 40,000 images, 1 GiB)
+#   bench/run.sh --quick    small sizes, 3 runs each: a smoke run
+#   bench/run.sh --no-wine  without the Windows build under Wine
+#
+# Needs bash, GNU time, python3, cmake, ninja; for the Wine case also the
+# mingw-w64 toolchain, wine, Xvfb and xdotool. Both sides of every case run
+# on a warm page cache: nothing is dropped between runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+quick=0
+with_wine=1
+for arg in "$@"; do
+  case $arg in
+    --quick) quick=1 ;;
+    --no-wine) with_wine=0 ;;
+    *) sed -n '2,12p' "$0"; exit 2 ;;
+  esac
+done
+if [ "$quick" -eq 1 ]; then
+  csv_size=20M big_size=100M image_rows=2000 runs=3
+else
+  csv_size=200M big_size=1G image_rows=20000 runs=5
+fi
+
+scratch=$(mktemp -d)
+xvfb_pid=
+server_pid=
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+echo "== building the linux preset (Release) in build/bench"
+cmake --preset linux -B build/bench -DCMAKE_BUILD_TYPE=Release -DORLENTA_BUILD_TESTS=OFF >/dev/null
+cmake --build build/bench --target orlenta -j2 >/dev/null
+bin=$root/build/bench/bin/orlenta
+
+# measure NAME CMD...: runs CMD once; appends its wall time (s) to NAME.t
+# and its peak resident memory (KiB) to NAME.m. Fails the script when CMD does.
+measure() {
+  local name=$1 start end
+  shift
+  start=$EPOCHREALTIME
+  if ! /usr/bin/time -f %M -o "$scratch/rss" "$@" >"$scratch/stdout" 2>"$scratch/stderr"; then
+    echo "failed: $*" >&2
+    cat "$scratch/stdout" "$scratch/stderr" >&2
+    exit 1
+  fi
+  end=$EPOCHREALTIME
+  echo "$start $end" | awk '{printf "%.3f\n", $2 - $1}' >>"$scratch/$name.t"
+  tail -n 1 "$scratch/rss" >>"$scratch/$name.m"
+}
+
+median() {  # file of numbers
+  sort -g "$1" | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'
+}
+
+all_runs() {  # file of numbers
+  paste -sd' ' "$1"
+}
+
+expect_stdout() {  # text
+  [ "$(cat "$scratch/stdout")" = "$1" ] || {
+    echo "unexpected message: $(cat "$scratch/stdout" "$scratch/stderr")" >&2
+    exit 1
+  }
+}
+
+rows=()
+notes=()
+add_row() {  # case, program s, floor name, floor s, target ratio or '-', RSS KiB or '-', RSS bound KiB or '-'
+  rows+=("$(printf '%s|%s|%s|%s|%s|%s|%s' "$@")")
+}
+
+# --- 1. a large CSV without images ----------------------------------------
+echo "== case 1: $csv_size CSV, image cells empty"
+c1=$scratch/c1
+mkdir -p "$c1"
+python3 bench/gen_data.py csv "$csv_size" "$c1/pristine.csv"
+c1_bytes=$(stat -c %s "$c1/pristine.csv")
+for ((i = 0; i < runs; i++)); do
+  cp "$c1/pristine.csv" "$c1/list.csv"
+  sync
+  measure c1_prog "$bin" "$c1/list.csv"
+  expect_stdout "処理が完了しました。"
+  rm -f "$c1/copy.csv"
+  sync
+  measure c1_cp cp "$c1/list.csv" "$c1/copy.csv"
+done
+head -c 20 "$c1/list.csv" | grep -q '^.\{0,3\}"ID","' || { echo "case 1: CSV not rewritten" >&2; exit 1; }
+add_row "1  $(numfmt --to=iec-i --suffix=B "$c1_bytes") CSV, no images" \
+  "$(median "$scratch/c1_prog.t")" "cp" "$(median "$scratch/c1_cp.t")" 3 \
+  "$(median "$scratch/c1_prog.m")" $((c1_bytes * 5 / 2 / 1024 + 32 * 1024))
+notes+=("case 1 runs (s): program $(all_runs "$scratch/c1_prog.t"); cp $(all_runs "$scratch/c1_cp.t")")
+rm -rf "$c1"
+
+# --- 2. many small images --------------------------------------------------
+echo "== case 2: $image_rows rows naming $((image_rows * 2)) images"
+c2=$scratch/c2
+mkdir -p "$c2"
+python3 bench/gen_data.py images "$image_rows" "$c2/img" "$c2/pristine.csv"
+images_bytes=$(du -sb "$c2/img" | cut -f1)
+for ((i = 0; i < runs; i++)); do
+  rm -rf "$c2/Fore" "$c2/Back" "$c2/copy"
+  cp "$c2/pristine.csv" "$c2/list.csv"
+  sync
+  measure c2_prog "$bin" "$c2/list.csv"
+  expect_stdout "処理が完了しました。"
+  [ "$(find "$c2/Fore" "$c2/Back" -type f | wc -l)" -eq $((image_rows * 2)) ] ||
+    { echo "case 2: copies missing" >&2; exit 1; }
+  sync
+  measure c2_cp cp -r "$c2/img" "$c2/copy"
+done
+add_row "2  $image_rows rows, $((image_rows * 2)) images ($(numfmt --to=iec-i --suffix=B "$images_bytes"))" \
+  "$(median "$scratch/c2_prog.t")" "cp -r" "$(median "$scratch/c2_cp.t")" 1.1 \
+  "$(median "$scratch/c2_prog.m")" -
+notes+=("case 2 runs (s): program $(all_runs "$scratch/c2_prog.t"); cp -r $(all_runs "$scratch/c2_cp.t")")
+rm -rf "$c2/Fore" "$c2/Back" "$c2/copy"
+
+# --- 3. a very large CSV ---------------------------------------------------
+echo "== case 3: $big_size CSV"
+c3=$scratch/c3
+mkdir -p "$c3"
+python3 bench/gen_data.py csv "$big_size" "$c3/pristine.csv"
+c3_bytes=$(stat -c %s "$c3/pristine.csv")
+for ((i = 0; i < runs; i++)); do
+  cp "$c3/pristine.csv" "$c3/list.csv"
+  sync
+  measure c3_prog "$bin" "$c3/list.csv"
+  expect_stdout "処理が完了しました。"
+  rm -f "$c3/copy.csv"
+  sync
+  measure c3_cp cp "$c3/list.csv" "$c3/copy.csv"
+done
+add_row "3  $(numfmt --to=iec-i --suffix=B "$c3_bytes") CSV, no images" \
+  "$(median "$scratch/c3_prog.t")" "cp" "$(median "$scratch/c3_cp.t")" - \
+  "$(median "$scratch/c3_prog.m")" $((c3_bytes * 5 / 2 / 1024 + 32 * 1024))
+notes+=("case 3 runs (s): program $(all_runs "$scratch/c3_prog.t"); cp $(all_runs "$scratch/c3_cp.t")")
+rm -rf "$c3"
+
+# --- 4. case 2 through the Windows build under Wine -------------------------
+if [ "$with_wine" -eq 1 ]; then
+  echo "== case 4: case 2 under Wine (building the windows preset in build/bench-windows)"
+  cmake --preset windows -B build/bench-windows -DCMAKE_BUILD_TYPE=Release \
+    -DORLENTA_BUILD_TESTS=OFF >/dev/null
+  cmake --build build/bench-windows --target orlenta qorimgio -j2 >/dev/null
+  exe=$root/build/bench-windows/bin/Orlenta.exe
+  export WINEPREFIX=$root/build/bench-windows/wineprefix WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  wineserver -f -p >/dev/null 2>&1 &
+  server_pid=$!
+  display=
+  for n in $(seq 91 139); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
+  done
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+
+  folder_win=$(winepath -w "$c2")
+  python3 - "$c2/pristine.csv" "$c2/wine.csv" "$c2/img/" "${folder_win}\\img\\" <<'EOF'
+import sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(data.replace(sys.argv[3].encode(), sys.argv[4].encode()))
+EOF
+  # One run: from the start until the completion box shows (the job is done
+  # then); the box is dismissed outside the timing.
+  for ((i = 0; i < runs + 1; i++)); do
+    rm -rf "$c2/Fore" "$c2/Back"
+    cp "$c2/wine.csv" "$c2/list.csv"
+    sync
+    : >"$scratch/wine.err"
+    start=$EPOCHREALTIME
+    WINEDEBUG=+msgbox DISPLAY=$display wine "$exe" "${folder_win}\\list.csv" \
+      </dev/null >/dev/null 2>"$scratch/wine.err" &
+    pid=$!
+    while ! grep -q MSGBOX_OnInit "$scratch/wine.err"; do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.01
+    done
+    end=$EPOCHREALTIME
+    while kill -0 "$pid" 2>/dev/null; do
+      for w in $(DISPLAY=$display xdotool search --name '^Orlenta' 2>/dev/null); do
+        DISPLAY=$display xdotool key --window "$w" Return 2>/dev/null || true
+      done
+      sleep 0.2
+    done
+    wait "$pid" || { echo "case 4: Orlenta.exe failed: $(grep MSGBOX "$scratch/wine.err")" >&2; exit 1; }
+    grep -q 'MSGBOX_OnInit L"\\51e6\\7406\\304c\\5b8c\\4e86\\3057\\307e\\3057\\305f\\3002"' \
+      "$scratch/wine.err" || { echo "case 4: $(grep MSGBOX "$scratch/wine.err")" >&2; exit 1; }
+    [ "$(find "$c2/Fore" "$c2/Back" -type f | wc -l)" -eq $((image_rows * 2)) ] ||
+      { echo "case 4: copies missing" >&2; exit 1; }
+    # The first run only warms Wine up (prefix files, DLL loading).
+    [ "$i" -eq 0 ] || echo "$start $end" | awk '{printf "%.3f\n", $2 - $1}' >>"$scratch/c4.t"
+  done
+  add_row "4  case 2, Orlenta.exe under Wine" "$(median "$scratch/c4.t")" "cp -r" \
+    "$(median "$scratch/c2_cp.t")" - - -
+  notes+=("case 4 runs (s): $(all_runs "$scratch/c4.t") (until the completion box shows)")
+fi
+
+# --- the table -------------------------------------------------------------
+echo
+printf '%-44s %9s %12s %7s %7s %10s %10s  %s\n' case program floor ratio target "peak RSS" "RSS bound" verdict
+for row in "${rows[@]}"; do
+  IFS='|' read -r name prog floor_name floor target rss bound <<<"$row"
+  ratio=$(awk -v a="$prog" -v b="$floor" 'BEGIN {printf "%.2f", a / b}')
+  verdict=ok
+  if [ "$target" != - ] && awk -v r="$ratio" -v t="$target" 'BEGIN {exit !(r > t)}'; then verdict=MISSED; fi
+  if [ "$bound" != - ] && [ "$rss" -gt "$bound" ]; then verdict="MISSED (memory)"; fi
+  [ "$target" = - ] && [ "$bound" = - ] && verdict="for information"
+  rss_text=-
+  [ "$rss" = - ] || rss_text="$((rss / 1024)) MiB"
+  bound_text=-
+  [ "$bound" = - ] || bound_text="$((bound / 1024)) MiB"
+  target_text=-
+  [ "$target" = - ] || target_text="≤ ${target}×"
+  printf '%-44s %8.2fs %5s %5.2fs %6s× %7s %10s %10s  %s\n' "$name" "$prog" "$floor_name" "$floor" \
+    "$ratio" "$target_text" "$rss_text" "$bound_text" "$verdict"
+done
+echo
+printf '%s\n' "${notes[@]}"
+echo "medians of $runs runs; both sides on a warm page cache; $(nproc) cores, $(free -g | awk '/^Mem/ {print $2}') GiB"

@@ -1,0 +1,130 @@
+#include "app/run_program.h"
+
+#include "job/update_job.h"
+#include "text/app_exception.h"
+
+namespace orlenta {
+
+RealProgramHost::RealProgramHost() = default;
+RealProgramHost::~RealProgramHost() = default;
+
+void RealProgramHost::SplitCommandLine() {
+  command_line_ = std::make_unique<platform::CommandLine>();
+}
+
+int RealProgramHost::ArgumentCount() { return command_line_ ? command_line_->count() : 0; }
+
+std::u16string RealProgramHost::Argument(int index) { return command_line_->argument(index); }
+
+void RealProgramHost::ReleaseArguments() {
+  if (command_line_) command_line_->Release();
+}
+
+platform::PathKind RealProgramHost::QueryPath(std::u16string_view path) {
+  return platform::QueryPath(path);
+}
+
+platform::WindowHandle RealProgramHost::ShowProcessingWindow(std::u16string_view title,
+                                                             std::u16string_view text) {
+  return platform::ShowProcessingWindow(title, text);
+}
+
+void RealProgramHost::DestroyProcessingWindow(platform::WindowHandle window) {
+  platform::DestroyProcessingWindow(window);
+}
+
+void RealProgramHost::ShowMessageBox(std::u16string_view text, std::u16string_view title,
+                                     platform::MessageIcon icon) {
+  platform::ShowMessageBox(text, title, icon);
+}
+
+std::uint32_t RealProgramHost::RunUpdateJob(const std::u16string& csv_path) {
+  return orlenta::RunUpdateJob(csv_path);
+}
+
+std::u16string ComposeCompletionText(std::uint32_t failure_count) {
+  std::u16string text(kCompletedText);
+  if (failure_count != 0) {
+    // Digits of an unsigned count: no sign, no grouping, no padding.
+    char16_t digits[10];
+    std::size_t start = sizeof(digits) / sizeof(digits[0]);
+    for (std::uint32_t rest = failure_count; rest != 0; rest /= 10) {
+      digits[--start] = static_cast<char16_t>(u'0' + rest % 10);
+    }
+    text += u"\r\n";
+    text += kFailedCountPrefix;
+    text.append(digits + start, digits + sizeof(digits) / sizeof(digits[0]));
+    text += kFailedCountSuffix;
+    text += u"\r\n";
+    text += kFailedCellsNote;
+  }
+  return text;
+}
+
+void ShowErrorMessage(ProgramHost& host, std::u16string_view text) {
+  host.ShowMessageBox(text, kErrorTitle, platform::MessageIcon::kError);
+}
+
+void ShowCompletion(ProgramHost& host, std::uint32_t failure_count) {
+  host.ShowMessageBox(ComposeCompletionText(failure_count), kCompletionTitle,
+                      platform::MessageIcon::kInformation);
+}
+
+int RunProgram(ProgramHost& host) {
+  // Both live outside the guarded region so that the handlers can still
+  // remove the window and free the arguments, each at most once.
+  platform::WindowHandle window = 0;
+  bool arguments_held = false;
+  const auto release_arguments = [&] {
+    if (arguments_held) {
+      arguments_held = false;
+      host.ReleaseArguments();
+    }
+  };
+  const auto destroy_window = [&] {
+    if (window != 0) {
+      const platform::WindowHandle destroyed = window;
+      window = 0;
+      host.DestroyProcessingWindow(destroyed);
+    }
+  };
+
+  try {
+    host.SplitCommandLine();
+    arguments_held = true;
+    if (host.ArgumentCount() < 2) {
+      ShowErrorMessage(host, kUsageText);
+      release_arguments();
+      return 1;
+    }
+
+    const std::u16string csv_path = host.Argument(1);
+    const platform::PathKind kind = host.QueryPath(csv_path);
+    if (kind != platform::PathKind::kFile) {
+      std::u16string text(kMissingFilePrefix);
+      text += csv_path;
+      ShowErrorMessage(host, text);
+      release_arguments();
+      return 1;
+    }
+
+    window = host.ShowProcessingWindow(kProcessingTitle, kProcessingText);
+    const std::uint32_t failure_count = host.RunUpdateJob(csv_path);
+    destroy_window();
+    ShowCompletion(host, failure_count);
+    release_arguments();
+    return 0;
+  } catch (const AppException& e) {
+    destroy_window();
+    release_arguments();
+    ShowErrorMessage(host, e.message());
+    return 1;
+  } catch (...) {
+    destroy_window();
+    release_arguments();
+    ShowErrorMessage(host, kUnexpectedErrorText);
+    return 1;
+  }
+}
+
+}  // namespace orlenta

@@ -1,0 +1,134 @@
+#include "image/image.h"
+
+#include <cwctype>
+#include <memory>
+
+#include "qorimgio.h"
+#include "text/app_exception.h"
+#include "text/text.h"
+
+namespace orlenta {
+
+namespace {
+
+constexpr std::u16string_view kImageMissing = u"画像ファイルが存在しません: ";
+constexpr std::u16string_view kCopyFailed = u"画像ファイルのコピーに失敗しました。\n\nコピー元:\n";
+constexpr std::u16string_view kCopyFailedTo = u"\n\nコピー先:\n";
+constexpr std::u16string_view kNameTaken = u"同名の別の画像ファイルが既にコピーされています: ";
+constexpr std::u16string_view kUnsupportedFormat = u"対応外の画像形式です: ";
+constexpr std::u16string_view kAnsiFailed = u"ワイド文字列のANSI変換に失敗しました。";
+
+std::u16string Concat(std::u16string_view a, std::u16string_view b) {
+  std::u16string s;
+  s.reserve(a.size() + b.size());
+  s.append(a).append(b);
+  return s;
+}
+
+// Whether two files hold the same bytes; false when either cannot be read.
+bool SameContents(platform::FileSystem& fs, std::u16string_view a, std::u16string_view b) {
+  std::optional<platform::File> fa = fs.OpenFile(a, platform::File::Mode::kRead);
+  std::optional<platform::File> fb = fs.OpenFile(b, platform::File::Mode::kRead);
+  if (!fa || !fb) return false;
+  std::optional<std::uint64_t> sa = fa->Size(), sb = fb->Size();
+  if (!sa || !sb || *sa != *sb) return false;
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::unique_ptr<char[]> ba(new char[kChunk]), bb(new char[kChunk]);
+  for (;;) {
+    std::int64_t na = fs.Read(*fa, ba.get(), kChunk);
+    if (na < 0) return false;
+    std::int64_t got = 0;
+    while (got < na) {  // read the same count from b, however it arrives
+      std::int64_t nb = fs.Read(*fb, bb.get() + got, static_cast<std::size_t>(na - got));
+      if (nb <= 0) return false;
+      got += nb;
+    }
+    if (na == 0) return fs.Read(*fb, bb.get(), 1) == 0;
+    if (std::char_traits<char>::compare(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0)
+      return false;
+  }
+}
+
+}  // namespace
+
+const platform::FileIdentity* CopyLedger::Find(const std::u16string& destination_key) const {
+  auto it = copies_.find(destination_key);
+  return it == copies_.end() ? nullptr : &it->second;
+}
+
+void CopyLedger::Record(std::u16string destination_key, platform::FileIdentity source) {
+  copies_.insert_or_assign(std::move(destination_key), source);
+}
+
+std::string WideToAnsi(std::u16string_view text) {
+  if (text.empty()) return {};
+  std::optional<std::string> ansi = platform::ConvertUtf16ToAnsi(text);
+  if (!ansi || ansi->empty()) throw AppException(std::u16string(kAnsiFailed));
+  return std::move(*ansi);
+}
+
+std::string ProbeImageExtension(std::u16string_view path) {
+  ImageProbeRecord record;
+  InitImageProbe(&record);
+  std::string ansi = WideToAnsi(path);
+  record.path = ansi.c_str();
+  switch (ProbeImageFile(&record)) {
+    case QORIMGIO_TIFF: return ".tif";
+    case QORIMGIO_JPEG: return ".jpg";
+    case QORIMGIO_PNG: return ".png";
+    default: throw AppException(Concat(kUnsupportedFormat, path));
+  }
+}
+
+std::u16string MakeRelativePath(std::u16string_view base, std::u16string_view path) {
+  std::u16string b(base), p(path);
+  for (char16_t& c : b) if (c == u'/') c = u'\\';
+  for (char16_t& c : p) if (c == u'/') c = u'\\';
+  if (!b.empty() && b.back() != u'\\') b.push_back(u'\\');
+  if (p.size() < b.size()) return p;
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    if (std::towlower(static_cast<wint_t>(b[i])) != std::towlower(static_cast<wint_t>(p[i])))
+      return p;
+  }
+  return p.substr(b.size());
+}
+
+std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
+                       std::u16string_view csv_folder, platform::FileSystem& fs,
+                       CopyLedger* ledger) {
+  if (cell.empty()) return {};
+  const std::u16string source = Utf8ToWide(cell);
+  if (fs.QueryPath(source) != platform::PathKind::kFile)
+    throw AppException(Concat(kImageMissing, source));
+
+  std::size_t last = source.find_last_of(u"\\/");
+  std::u16string name = source.substr(last == std::u16string::npos ? 0 : last + 1);
+  if (name.find(u'.') == std::u16string::npos) name += Utf8ToWide(ProbeImageExtension(source));
+  const std::u16string destination = JoinPath(target_folder, name);
+
+  // A cell that already names its copy (a CSV processed again from its own
+  // folder) keeps its reference: copying a file onto itself would fail.
+  const std::optional<platform::FileIdentity> source_id = fs.QueryFileIdentity(source);
+  const std::optional<platform::FileIdentity> destination_id =
+      fs.QueryFileIdentity(destination);
+  const bool same_file = source_id && destination_id && *source_id == *destination_id;
+
+  std::u16string key;
+  if (ledger) {
+    key = platform::PathCompareKey(destination);
+    const platform::FileIdentity* earlier = ledger->Find(key);
+    if (earlier && !(source_id && *earlier == *source_id) && !same_file &&
+        !SameContents(fs, source, destination))
+      throw AppException(Concat(kNameTaken, source));
+  }
+
+  if (!same_file && !fs.CopyFileReplacing(source, destination)) {
+    std::u16string message(kCopyFailed);
+    message.append(source).append(kCopyFailedTo).append(destination);
+    throw AppException(std::move(message));
+  }
+  if (ledger && source_id) ledger->Record(std::move(key), *source_id);
+  return WideToUtf8(MakeRelativePath(csv_folder, destination));
+}
+
+}  // namespace orlenta

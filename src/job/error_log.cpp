@@ -1,0 +1,43 @@
+#include "job/error_log.h"
+
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+#include "text/text.h"
+
+namespace orlenta {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::u16string_view kEntryHead = u"] 内容=";
+
+// "YYYY-MM-DD hh:mm:ss" of the local time, formatted within a bounded buffer.
+std::u16string Timestamp() {
+  platform::LocalTime now = platform::GetLocalTimeNow();
+  char buffer[64] = {};
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month,
+                now.day, now.hour, now.minute, now.second);
+  return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
+}
+
+}  // namespace
+
+void AppendErrorLog(std::u16string_view log_path, std::u16string_view message, const CsvRow& row) {
+  const bool existed = platform::QueryPath(log_path) == platform::PathKind::kFile;
+  std::optional<platform::File> log =
+      platform::File::Open(log_path, platform::File::Mode::kAppendShared);
+  if (!log) return;
+  // Each write stands alone: a log that cannot take an entry never stops the run.
+  if (!existed) log->Write(kBom);
+
+  std::u16string line = u"[";
+  line.append(Timestamp()).append(kEntryHead).append(message).append(u"\r\n");
+  log->Write(WideToUtf8(line));
+  std::string formatted = FormatCsvRow(row);
+  formatted.append("\r\n");
+  log->Write(formatted);
+}
+
+}  // namespace orlenta

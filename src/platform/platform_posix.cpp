@@ -1,0 +1,508 @@
+// The POSIX implementation of platform.h. Paths reach the OS as UTF-8 with
+// '\' mapped to '/', so paths written for Windows work unchanged.
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+namespace orlenta::platform {
+namespace {
+
+constexpr char16_t kReplacementCharacter = 0xFFFD;
+
+/// True when `c` is a UTF-8 continuation byte (10xxxxxx).
+constexpr bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+/// UTF-8 bytes of a code point below 0x10000, appended at `out`; returns the end.
+char* PutBmp(char* out, char32_t c) {
+  if (c < 0x80) {
+    *out++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (c >> 6));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xE0 | (c >> 12));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+/// Lenient UTF-16 to UTF-8: unpaired surrogates become U+FFFD. Exact length.
+std::string EncodeUtf8(std::u16string_view in) {
+  // Measuring first keeps the result exact without a 3x scratch buffer.
+  std::size_t bytes = 0;
+  const std::size_t n = in.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = in[i];
+    if (c < 0x80) {
+      bytes += 1;
+    } else if (c < 0x800) {
+      bytes += 2;
+    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && in[i + 1] >= 0xDC00 &&
+               in[i + 1] <= 0xDFFF) {
+      bytes += 4;
+      ++i;
+    } else {
+      bytes += 3;  // other BMP characters and unpaired surrogates (U+FFFD)
+    }
+  }
+  std::string out(bytes, '\0');
+  char* p = out.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = in[i];
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+    } else if (c < 0xD800 || c > 0xDFFF) {
+      p = PutBmp(p, c);
+    } else if (c <= 0xDBFF && i + 1 < n && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+      const char32_t cp = 0x10000 + ((char32_t{c} - 0xD800) << 10) + (char32_t{in[i + 1]} - 0xDC00);
+      *p++ = static_cast<char>(0xF0 | (cp >> 18));
+      *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+      ++i;
+    } else {
+      p = PutBmp(p, kReplacementCharacter);
+    }
+  }
+  return out;
+}
+
+/// Lenient UTF-8 to UTF-16 after the "maximal subpart" practice: a truncated
+/// but valid prefix gives one U+FFFD, every other invalid byte one. Exact length.
+std::u16string DecodeUtf8(std::string_view in) {
+  // No UTF-8 sequence yields more code units than it has bytes, so the input
+  // length bounds the output and one allocation suffices.
+  std::u16string out(in.size(), u'\0');
+  char16_t* o = out.data();
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  const unsigned char* const end = p + in.size();
+  while (p < end) {
+    // ASCII runs dominate real data: take eight bytes per test.
+    while (end - p >= 8) {
+      std::uint64_t block;
+      std::memcpy(&block, p, 8);
+      if (block & 0x8080808080808080ULL) break;
+      for (int k = 0; k < 8; ++k) o[k] = p[k];
+      o += 8;
+      p += 8;
+    }
+    if (p == end) break;
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      *o++ = lead;
+      ++p;
+      continue;
+    }
+    // Length and the allowed range of the second byte, which is where
+    // overlongs, surrogates and code points above U+10FFFF are excluded.
+    int length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    char32_t cp = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      cp = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      cp = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      *o++ = kReplacementCharacter;  // stray continuation, C0/C1, F5..FF
+      ++p;
+      continue;
+    }
+    int taken = 1;
+    bool complete = true;
+    for (; taken < length; ++taken) {
+      if (p + taken == end) {
+        complete = false;
+        break;
+      }
+      const unsigned char c = p[taken];
+      const bool in_range = taken == 1 ? (c >= low && c <= high) : IsContinuation(c);
+      if (!in_range) {
+        complete = false;
+        break;
+      }
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    p += taken;
+    if (!complete) {
+      *o++ = kReplacementCharacter;  // the valid prefix as one unit
+    } else if (cp < 0x10000) {
+      *o++ = static_cast<char16_t>(cp);
+    } else {
+      cp -= 0x10000;
+      *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return out;
+}
+
+/// `path` as the OS takes it: UTF-8, '\' as '/'. False when it holds a NUL,
+/// which the OS would take for the end of the path.
+bool ToNativePath(std::u16string_view path, std::string& native) {
+  if (path.find(u'\0') != std::u16string_view::npos) return false;
+  native = EncodeUtf8(path);
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return true;
+}
+
+/// A file descriptor closed when it leaves scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  /// Closes now and reports whether the close succeeded.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd >= 0 && ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+/// Opens with retries on EINTR; -1 on failure.
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+/// Writes all of `size` bytes, resuming after partial writes and EINTR.
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+/// Copies the rest of `in` to `out` with read/write, through one reused buffer.
+bool CopyByReadWrite(int in, int out) {
+  constexpr std::size_t kBufferSize = 1 << 20;
+  // Copies run tens of thousands of times a run: allocate the buffer once.
+  thread_local std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.get(), kBufferSize);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) return true;
+    if (!WriteAll(out, buffer.get(), static_cast<std::size_t>(got))) return false;
+  }
+}
+
+/// Copies the rest of `in` to `out`, in the kernel where it can.
+bool CopyContents(int in, int out) {
+  constexpr std::size_t kChunk = std::size_t{1} << 30;
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+    if (copied > 0) continue;
+    if (copied == 0) return true;
+    if (errno == EINTR) continue;
+    // Both offsets have advanced by what was copied, so the plain loop can
+    // take over from there.
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+      return CopyByReadWrite(in, out);
+    }
+    return false;
+  }
+}
+
+/// The folder holding `native`, for fsync after a rename.
+std::string NativeParent(const std::string& native) {
+  const std::size_t slash = native.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return native.substr(0, slash);
+}
+
+int& ArgumentCount() {
+  static int count = 0;
+  return count;
+}
+
+char**& ArgumentVector() {
+  static char** vector = nullptr;
+  return vector;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Text conversion
+
+std::optional<std::u16string> ConvertUtf8ToUtf16(std::string_view utf8) {
+  return DecodeUtf8(utf8);
+}
+
+std::optional<std::string> ConvertUtf16ToUtf8(std::u16string_view utf16) {
+  return EncodeUtf8(utf16);
+}
+
+// The ANSI form only ever carries a path to the image library, which hands
+// it to the OS as it is: it gets the OS's separators here.
+std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
+  std::optional<std::string> bytes = EncodeUtf8(utf16);
+  if (bytes)
+    for (char& c : *bytes)
+      if (c == '\\') c = '/';
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// File system
+
+PathKind QueryPath(std::u16string_view path) {
+  std::string native;
+  struct stat info;
+  if (!ToNativePath(path, native) || ::stat(native.c_str(), &info) != 0) return PathKind::kMissing;
+  return S_ISDIR(info.st_mode) ? PathKind::kFolder : PathKind::kFile;
+}
+
+CreateFolderResult CreateFolder(std::u16string_view path) {
+  std::string native;
+  if (!ToNativePath(path, native)) return CreateFolderResult::kFailed;
+  if (::mkdir(native.c_str(), 0777) == 0) return CreateFolderResult::kCreated;
+  return errno == EEXIST ? CreateFolderResult::kAlreadyExists : CreateFolderResult::kFailed;
+}
+
+bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
+  std::string source_path, target_path;
+  if (!ToNativePath(from, source_path) || !ToNativePath(to, target_path)) return false;
+
+  Descriptor source(OpenRetrying(source_path.c_str(), O_RDONLY));
+  struct stat source_info;
+  if (source.get() < 0 || ::fstat(source.get(), &source_info) != 0 ||
+      !S_ISREG(source_info.st_mode)) {
+    return false;
+  }
+  const mode_t bits = source_info.st_mode & 07777;
+  // No O_TRUNC: the target may be the source under another name, and must be
+  // checked before a single byte of it is lost.
+  Descriptor target(OpenRetrying(target_path.c_str(), O_WRONLY | O_CREAT, bits));
+  struct stat target_info;
+  if (target.get() < 0 || ::fstat(target.get(), &target_info) != 0) return false;
+  if (target_info.st_dev == source_info.st_dev && target_info.st_ino == source_info.st_ino) {
+    return false;
+  }
+  if (!S_ISREG(target_info.st_mode)) return false;
+  if (::ftruncate(target.get(), 0) != 0) return false;
+  if (!CopyContents(source.get(), target.get())) return false;
+  if (::fchmod(target.get(), bits) != 0) return false;
+  const struct timespec times[2] = {source_info.st_atim, source_info.st_mtim};
+  if (::futimens(target.get(), times) != 0) return false;
+  return target.Close();
+}
+
+std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path) {
+  std::string native;
+  struct stat info;
+  if (!ToNativePath(path, native) || ::stat(native.c_str(), &info) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                      static_cast<std::uint64_t>(info.st_ino)};
+}
+
+bool DeleteFileAt(std::u16string_view path) {
+  std::string native;
+  return ToNativePath(path, native) && ::unlink(native.c_str()) == 0;
+}
+
+ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) {
+  std::string source_path, target_path;
+  if (!ToNativePath(from, source_path) || !ToNativePath(to, target_path)) {
+    return ReplaceResult::kFailed;
+  }
+  if (::rename(source_path.c_str(), target_path.c_str()) != 0) {
+    return (errno == EBUSY || errno == ETXTBSY) ? ReplaceResult::kBusy : ReplaceResult::kFailed;
+  }
+  // The rename is durable only once the folder entry is; a failure here does
+  // not undo the replacement, so it is not reported.
+  Descriptor folder(OpenRetrying(NativeParent(target_path).c_str(), O_RDONLY | O_DIRECTORY));
+  if (folder.get() >= 0) ::fsync(folder.get());
+  return ReplaceResult::kDone;
+}
+
+std::u16string PathCompareKey(std::u16string_view path) {
+  std::u16string key(path);
+  for (char16_t& c : key) {
+    if (c == u'\\') c = u'/';
+  }
+  return key;
+}
+
+// ---------------------------------------------------------------------------
+// File
+
+std::optional<File> File::Open(std::u16string_view path, Mode mode) {
+  std::string native;
+  if (!ToNativePath(path, native)) return std::nullopt;
+  int flags = O_RDONLY;
+  switch (mode) {
+    case Mode::kRead: flags = O_RDONLY; break;
+    case Mode::kWriteTruncate: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case Mode::kAppendShared: flags = O_WRONLY | O_APPEND | O_CREAT; break;
+  }
+  const int fd = OpenRetrying(native.c_str(), flags, 0666);
+  if (fd < 0) return std::nullopt;
+  File file(fd);
+  if (mode == Mode::kRead) {
+    // open() of a folder for reading succeeds on POSIX; a folder is no file here.
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
+  }
+  return file;
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+File::~File() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+std::optional<std::uint64_t> File::Size() const {
+  struct stat info;
+  if (handle_ < 0 || ::fstat(static_cast<int>(handle_), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::int64_t File::Read(char* buffer, std::size_t size) {
+  if (handle_ < 0) return -1;
+  // Keep each request well inside ssize_t and the kernel's per-call limit.
+  constexpr std::size_t kMaxRequest = std::size_t{1} << 30;
+  if (size > kMaxRequest) size = kMaxRequest;
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+    if (got >= 0) return got;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool File::Write(std::string_view data) {
+  return handle_ >= 0 && WriteAll(static_cast<int>(handle_), data.data(), data.size());
+}
+
+bool File::Sync() { return handle_ >= 0 && ::fsync(static_cast<int>(handle_)) == 0; }
+
+bool File::Close() {
+  const std::intptr_t handle = handle_;
+  handle_ = -1;
+  return handle >= 0 && ::close(static_cast<int>(handle)) == 0;
+}
+
+void SleepFor(unsigned milliseconds) {
+  struct timespec remaining;
+  remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Clock
+
+LocalTime GetLocalTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  struct tm parts {};
+  ::localtime_r(&now, &parts);
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                   parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+// ---------------------------------------------------------------------------
+// Command line, window and message boxes
+
+void SetProcessArguments(int argc, char** argv) {
+  ArgumentCount() = argv != nullptr && argc > 0 ? argc : 0;
+  ArgumentVector() = argv;
+}
+
+CommandLine::CommandLine() {
+  auto arguments = std::make_unique<std::vector<std::u16string>>();
+  arguments->reserve(static_cast<std::size_t>(ArgumentCount()));
+  for (int i = 0; i < ArgumentCount(); ++i) {
+    const char* argument = ArgumentVector()[i];
+    arguments->push_back(DecodeUtf8(argument != nullptr ? argument : ""));
+  }
+  count_ = static_cast<int>(arguments->size());
+  block_ = arguments.release();
+}
+
+CommandLine::~CommandLine() { Release(); }
+
+std::u16string CommandLine::argument(int i) const {
+  const auto* arguments = static_cast<const std::vector<std::u16string>*>(block_);
+  if (arguments == nullptr || i < 0 || i >= count_) return {};
+  return (*arguments)[static_cast<std::size_t>(i)];
+}
+
+void CommandLine::Release() {
+  delete static_cast<std::vector<std::u16string>*>(block_);
+  block_ = nullptr;
+  count_ = 0;
+}
+
+WindowHandle ShowProcessingWindow(std::u16string_view /*title*/, std::u16string_view text) {
+  if (::isatty(STDERR_FILENO)) {
+    const std::string line = EncodeUtf8(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  }
+  return 0;
+}
+
+void DestroyProcessingWindow(WindowHandle /*window*/) {}
+
+void ShowMessageBox(std::u16string_view text, std::u16string_view /*title*/, MessageIcon icon) {
+  std::FILE* stream = icon == MessageIcon::kError ? stderr : stdout;
+  const std::string line = EncodeUtf8(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace orlenta::platform

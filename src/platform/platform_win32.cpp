@@ -1,0 +1,327 @@
+// The Win32 implementation of platform.h. UTF-16 text becomes wchar_t only
+// at the call into Windows; nothing else in the program knows wchar_t.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <climits>
+
+namespace orlenta::platform {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 units");
+
+const wchar_t* AsWide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+/// A NUL-terminated copy of `path` for Win32; nullopt when the path holds a
+/// NUL, which Windows would take for its end and so name another file.
+std::optional<std::u16string> ToWinPath(std::u16string_view path) {
+  if (path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
+  return std::u16string(path);
+}
+
+/// A kernel handle closed when it leaves scope.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ~ScopedHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+HANDLE ToHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+constexpr std::intptr_t kClosed = -1;  // INVALID_HANDLE_VALUE as an integer
+
+/// UTF-16 to bytes of `code_page`: measure, then convert into exactly that size.
+std::optional<std::string> ConvertFromUtf16(UINT code_page, std::u16string_view utf16) {
+  if (utf16.empty()) return std::string();
+  if (utf16.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+  const auto* in = reinterpret_cast<const wchar_t*>(utf16.data());
+  const int length = static_cast<int>(utf16.size());
+  const int measured = WideCharToMultiByte(code_page, 0, in, length, nullptr, 0, nullptr, nullptr);
+  if (measured <= 0) return std::nullopt;
+  std::string out(static_cast<std::size_t>(measured), '\0');
+  if (WideCharToMultiByte(code_page, 0, in, length, out.data(), measured, nullptr, nullptr) <= 0) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+constexpr wchar_t kWindowClassName[] = L"OrlentaProcessingWindow";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Text conversion
+
+std::optional<std::u16string> ConvertUtf8ToUtf16(std::string_view utf8) {
+  if (utf8.empty()) return std::u16string();
+  if (utf8.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+  const int length = static_cast<int>(utf8.size());
+  const int measured = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (measured <= 0) return std::nullopt;
+  std::u16string out(static_cast<std::size_t>(measured), u'\0');
+  if (MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, reinterpret_cast<wchar_t*>(out.data()),
+                          measured) <= 0) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+std::optional<std::string> ConvertUtf16ToUtf8(std::u16string_view utf16) {
+  return ConvertFromUtf16(CP_UTF8, utf16);
+}
+
+std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
+  return ConvertFromUtf16(CP_ACP, utf16);
+}
+
+// ---------------------------------------------------------------------------
+// File system
+
+PathKind QueryPath(std::u16string_view path) {
+  const auto win = ToWinPath(path);
+  if (!win) return PathKind::kMissing;
+  const DWORD attributes = GetFileAttributesW(AsWide(*win));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder : PathKind::kFile;
+}
+
+CreateFolderResult CreateFolder(std::u16string_view path) {
+  const auto win = ToWinPath(path);
+  if (!win) return CreateFolderResult::kFailed;
+  if (CreateDirectoryW(AsWide(*win), nullptr)) return CreateFolderResult::kCreated;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? CreateFolderResult::kAlreadyExists
+                                                : CreateFolderResult::kFailed;
+}
+
+bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
+  const auto source = ToWinPath(from);
+  const auto target = ToWinPath(to);
+  if (!source || !target) return false;
+  // A copy onto the source itself under another spelling or a hard link
+  // fails here: CopyFileW holds the source open without write sharing.
+  return CopyFileW(AsWide(*source), AsWide(*target), FALSE) != 0;
+}
+
+std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path) {
+  const auto win = ToWinPath(path);
+  if (!win) return std::nullopt;
+  ScopedHandle file(CreateFileW(AsWide(*win), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+bool DeleteFileAt(std::u16string_view path) {
+  const auto win = ToWinPath(path);
+  return win && DeleteFileW(AsWide(*win)) != 0;
+}
+
+ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) {
+  const auto source = ToWinPath(from);
+  const auto target = ToWinPath(to);
+  if (!source || !target) return ReplaceResult::kFailed;
+  if (MoveFileExW(AsWide(*source), AsWide(*target),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return ReplaceResult::kDone;
+  }
+  switch (GetLastError()) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_LOCK_VIOLATION:
+      return ReplaceResult::kBusy;
+    default:
+      return ReplaceResult::kFailed;
+  }
+}
+
+std::u16string PathCompareKey(std::u16string_view path) {
+  std::u16string key(path);
+  for (char16_t& c : key) {
+    if (c == u'/') c = u'\\';
+  }
+  // Paths are far below 4 GiB, but fold in pieces that a DWORD can count.
+  constexpr std::size_t kPiece = 1u << 30;
+  for (std::size_t at = 0; at < key.size(); at += kPiece) {
+    const std::size_t count = key.size() - at < kPiece ? key.size() - at : kPiece;
+    CharUpperBuffW(reinterpret_cast<wchar_t*>(key.data() + at), static_cast<DWORD>(count));
+  }
+  return key;
+}
+
+// ---------------------------------------------------------------------------
+// File
+
+std::optional<File> File::Open(std::u16string_view path, Mode mode) {
+  const auto win = ToWinPath(path);
+  if (!win) return std::nullopt;
+  DWORD access = GENERIC_READ;
+  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  DWORD disposition = OPEN_EXISTING;
+  switch (mode) {
+    case Mode::kRead:
+      break;
+    case Mode::kWriteTruncate:
+      access = GENERIC_WRITE;
+      share = FILE_SHARE_READ;
+      disposition = CREATE_ALWAYS;
+      break;
+    case Mode::kAppendShared:
+      // Append-only access makes every write land at the current end, also
+      // when another process has written meanwhile.
+      access = FILE_APPEND_DATA;
+      disposition = OPEN_ALWAYS;
+      break;
+  }
+  const HANDLE handle =
+      CreateFileW(AsWide(*win), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  return File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != kClosed) CloseHandle(ToHandle(handle_));
+    handle_ = other.handle_;
+    other.handle_ = kClosed;
+  }
+  return *this;
+}
+
+File::~File() {
+  if (handle_ != kClosed) CloseHandle(ToHandle(handle_));
+}
+
+std::optional<std::uint64_t> File::Size() const {
+  LARGE_INTEGER size;
+  if (handle_ == kClosed || !GetFileSizeEx(ToHandle(handle_), &size)) return std::nullopt;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::int64_t File::Read(char* buffer, std::size_t size) {
+  if (handle_ == kClosed) return -1;
+  constexpr std::size_t kMaxRequest = std::size_t{1} << 30;  // a DWORD count, far below 4 GiB
+  DWORD got = 0;
+  const DWORD request = static_cast<DWORD>(size < kMaxRequest ? size : kMaxRequest);
+  if (!ReadFile(ToHandle(handle_), buffer, request, &got, nullptr)) return -1;
+  return got;
+}
+
+bool File::Write(std::string_view data) {
+  if (handle_ == kClosed) return false;
+  constexpr std::size_t kMaxRequest = std::size_t{1} << 30;
+  const char* next = data.data();
+  std::size_t left = data.size();
+  while (left > 0) {
+    const DWORD request = static_cast<DWORD>(left < kMaxRequest ? left : kMaxRequest);
+    DWORD written = 0;
+    if (!WriteFile(ToHandle(handle_), next, request, &written, nullptr) || written == 0) {
+      return false;
+    }
+    next += written;
+    left -= written;
+  }
+  return true;
+}
+
+bool File::Sync() { return handle_ != kClosed && FlushFileBuffers(ToHandle(handle_)) != 0; }
+
+bool File::Close() {
+  const std::intptr_t handle = handle_;
+  handle_ = kClosed;
+  return handle != kClosed && CloseHandle(ToHandle(handle)) != 0;
+}
+
+void SleepFor(unsigned milliseconds) { Sleep(milliseconds); }
+
+// ---------------------------------------------------------------------------
+// Clock
+
+LocalTime GetLocalTimeNow() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+// ---------------------------------------------------------------------------
+// Command line, window and message boxes
+
+void SetProcessArguments(int /*argc*/, char** /*argv*/) {}
+
+CommandLine::CommandLine() {
+  count_ = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count_);
+  if (arguments == nullptr) count_ = 0;
+  block_ = arguments;
+}
+
+CommandLine::~CommandLine() { Release(); }
+
+std::u16string CommandLine::argument(int i) const {
+  if (block_ == nullptr || i < 0 || i >= count_) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(static_cast<LPWSTR*>(block_)[i]));
+}
+
+void CommandLine::Release() {
+  if (block_ != nullptr) LocalFree(block_);
+  block_ = nullptr;
+  count_ = 0;
+}
+
+WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view text) {
+  const std::u16string title_text(title);
+  const std::u16string label_text(text);
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+
+  WNDCLASSW window_class = {};
+  window_class.style = 0;
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_WAIT);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.lpszClassName = kWindowClassName;
+  // A failed registration shows up as a failed creation just below.
+  RegisterClassW(&window_class);
+
+  const HWND window =
+      CreateWindowExW(WS_EX_TOPMOST, kWindowClassName, AsWide(title_text), WS_CAPTION,
+                      CW_USEDEFAULT, CW_USEDEFAULT, 360, 120, nullptr, nullptr, instance, nullptr);
+  if (window == nullptr) return 0;
+  static_assert((WS_CHILD | WS_VISIBLE | SS_SIMPLE) == 0x5000000B);
+  CreateWindowExW(0, L"STATIC", AsWide(label_text), WS_CHILD | WS_VISIBLE | SS_SIMPLE, 20, 20,
+                  300, 20, window, nullptr, instance, nullptr);
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  return reinterpret_cast<WindowHandle>(window);
+}
+
+void DestroyProcessingWindow(WindowHandle window) {
+  if (window != 0) DestroyWindow(reinterpret_cast<HWND>(window));
+}
+
+void ShowMessageBox(std::u16string_view text, std::u16string_view title, MessageIcon icon) {
+  const std::u16string body(text);
+  const std::u16string caption(title);
+  MessageBoxW(nullptr, AsWide(body), AsWide(caption),
+              MB_OK | (icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
+}  // namespace orlenta::platform
