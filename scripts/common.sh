@@ -41,6 +41,7 @@ orlenta_start_wine() {
 
 orlenta_stop_wine() {
   if [ -n "${ORLENTA_WINESERVER_PID:-}" ]; then
+    wineserver -k 2>/dev/null || true  # also ends the prefix's own services
     kill "$ORLENTA_WINESERVER_PID" 2>/dev/null || true
     wait "$ORLENTA_WINESERVER_PID" 2>/dev/null || true
     ORLENTA_WINESERVER_PID=
