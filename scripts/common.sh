@@ -37,6 +37,8 @@ orlenta_start_wine() {
   fi
   wineserver -f -p >/dev/null 2>&1 &
   ORLENTA_WINESERVER_PID=$!
+  # Let the prefix's own services come up before the tests start in parallel.
+  timeout 120 wine cmd /c exit >/dev/null 2>&1 || true
 }
 
 orlenta_stop_wine() {
