@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "support/forwarding_file_system.h"
 #include "support/test_support.h"
 #include "text/app_exception.h"
 #include "text/text.h"
@@ -12,18 +13,10 @@ namespace orlenta {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::MessageOf;
 using testing::ReadBytes;
 using testing::TempFolder;
 using testing::WriteBytes;
-
-std::u16string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const AppException& e) {
-    return e.message();
-  }
-  return u"(no exception)";
-}
 
 std::string Utf8(std::u16string_view s) { return WideToUtf8(s); }
 
@@ -174,26 +167,12 @@ TEST_F(PlaceImageTest, LedgerRefusesToReplaceAnEarlierCopyOfAnotherImage) {
 }
 
 // The image disappears between the attribute check and the copy.
-class VanishingImage : public platform::FileSystem {
+class VanishingImage : public testing::ForwardingFileSystem {
  public:
-  platform::FileSystem& real = platform::RealFileSystem();
-  platform::PathKind QueryPath(std::u16string_view p) override { return real.QueryPath(p); }
-  platform::CreateFolderResult CreateFolder(std::u16string_view p) override { return real.CreateFolder(p); }
   bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
     real.DeleteFileAt(from);
     return real.CopyFileReplacing(from, to);
   }
-  std::optional<platform::FileIdentity> QueryFileIdentity(std::u16string_view p) override {
-    return real.QueryFileIdentity(p);
-  }
-  bool DeleteFileAt(std::u16string_view p) override { return real.DeleteFileAt(p); }
-  platform::ReplaceResult ReplaceFileAtomically(std::u16string_view f, std::u16string_view t) override {
-    return real.ReplaceFileAtomically(f, t);
-  }
-  std::optional<platform::File> OpenFile(std::u16string_view p, platform::File::Mode m) override {
-    return real.OpenFile(p, m);
-  }
-  void SleepFor(unsigned ms) override { real.SleepFor(ms); }
 };
 
 TEST_F(PlaceImageTest, ImageVanishingBeforeTheCopyIsACopyFailure) {

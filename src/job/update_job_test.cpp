@@ -7,6 +7,7 @@
 #include <regex>
 #include <stdexcept>
 
+#include "support/forwarding_file_system.h"
 #include "support/test_support.h"
 #include "text/app_exception.h"
 #include "text/text.h"
@@ -19,41 +20,14 @@ namespace orlenta {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::MessageOf;
 using testing::ReadBytes;
 using testing::TempFolder;
 using testing::WriteBytes;
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-std::u16string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const AppException& e) {
-    return e.message();
-  }
-  return u"(no exception)";
-}
-
-// Forwards to the real file system; each test overrides the one call it breaks.
-class FaultyFileSystem : public platform::FileSystem {
- public:
-  platform::FileSystem& real = platform::RealFileSystem();
-  platform::PathKind QueryPath(std::u16string_view p) override { return real.QueryPath(p); }
-  platform::CreateFolderResult CreateFolder(std::u16string_view p) override { return real.CreateFolder(p); }
-  bool CopyFileReplacing(std::u16string_view f, std::u16string_view t) override { return real.CopyFileReplacing(f, t); }
-  std::optional<platform::FileIdentity> QueryFileIdentity(std::u16string_view p) override {
-    return real.QueryFileIdentity(p);
-  }
-  bool DeleteFileAt(std::u16string_view p) override { return real.DeleteFileAt(p); }
-  platform::ReplaceResult ReplaceFileAtomically(std::u16string_view f, std::u16string_view t) override {
-    return real.ReplaceFileAtomically(f, t);
-  }
-  std::optional<platform::File> OpenFile(std::u16string_view p, platform::File::Mode m) override {
-    return real.OpenFile(p, m);
-  }
-  void SleepFor(unsigned) override { ++sleeps; }
-  int sleeps = 0;
-};
+using FaultyFileSystem = testing::ForwardingFileSystem;
 
 class UpdateJobTest : public ::testing::Test {
  protected:
