@@ -1,9 +1,9 @@
-// Representation: the table owns the parsed text, unescaped in place (which
-// only ever shrinks it), and each field is an 8-byte reference into it: an
-// offset from its row's start and a length. Fields that a caller sets, and
-// the rare field too long for that encoding, live in a side store that the
-// table owns. A parsed table thus costs its text plus 8 bytes per field
-// plus 24 bytes per row, about 1.6 times the text for typical exports.
+// Representation: the table owns the text it parsed, and each field is an
+// 8-byte reference into it: an offset from its row's start and a length.
+// Fields that a caller sets, and the rare field too long for that encoding,
+// live in a side store that the table owns. A parsed table thus costs its
+// text plus 8 bytes per field plus 24 bytes per row, about 1.6 times the
+// text for typical exports.
 #include "csv/csv.h"
 
 #include <algorithm>
@@ -58,27 +58,44 @@ inline std::uint64_t SpecialMask(const char* block) {
 }
 
 // Upper bounds of the fields and rows that `text` can parse into, so that
-// the reference arrays are allocated once, at their final size.
+// the reference arrays are allocated once, at their final size: every row
+// end (CR, LF, or CR LF as one) may end a row, and every comma or row end a
+// field. Bytes are counted in vector lanes, as baseline x86-64 has no
+// popcount instruction.
 void CountBounds(const char* text, std::size_t size, std::size_t& fields, std::size_t& rows) {
-  std::size_t commas = 0, ends = 0;
+  std::size_t separators = 0, ends = 0;  // commas and row ends; row ends
   std::size_t i = 0;
 #if defined(__SSE2__)
   const __m128i comma = _mm_set1_epi8(','), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-  for (; i + 16 <= size; i += 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    unsigned c = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, comma)));
-    unsigned r = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
-    unsigned l = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-    commas += static_cast<std::size_t>(std::popcount(c));
-    ends += static_cast<std::size_t>(std::popcount(r) + std::popcount(l));
+  const __m128i zero = _mm_setzero_si128();
+  while (i + 17 <= size) {
+    // Byte lanes count to at most 255 before they are summed.
+    __m128i sep_lanes = zero, end_lanes = zero;
+    for (int k = 0; k < 255 && i + 17 <= size; ++k, i += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+      __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
+      __m128i is_cr = _mm_cmpeq_epi8(v, cr);
+      // A CR followed by LF ends one row, counted at its LF.
+      __m128i end = _mm_or_si128(_mm_andnot_si128(_mm_cmpeq_epi8(next, lf), is_cr), _mm_cmpeq_epi8(v, lf));
+      end_lanes = _mm_sub_epi8(end_lanes, end);
+      sep_lanes = _mm_sub_epi8(sep_lanes, _mm_or_si128(end, _mm_cmpeq_epi8(v, comma)));
+    }
+    auto sum = [&](__m128i lanes) {
+      __m128i s = _mm_sad_epu8(lanes, zero);
+      return static_cast<std::size_t>(_mm_cvtsi128_si32(s)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(s, s)));
+    };
+    separators += sum(sep_lanes);
+    ends += sum(end_lanes);
   }
 #endif
   for (; i < size; ++i) {
-    commas += text[i] == ',';
-    ends += text[i] == '\r' || text[i] == '\n';
+    bool end = text[i] == '\n' || (text[i] == '\r' && (i + 1 == size || text[i + 1] != '\n'));
+    ends += end;
+    separators += end || text[i] == ',';
   }
   rows = ends + 1;
-  fields = commas + ends + 1;
+  fields = separators + 1;
 }
 
 }  // namespace
@@ -154,8 +171,11 @@ bool operator==(const CsvTable& a, const CsvTable& b) {
   return true;
 }
 
-// The parser unescapes in place: `w` (write) never passes `r` (read), so
-// the bytes not yet read are never overwritten.
+// Each field is referenced where it stands in the text, its quotes and
+// commas left around it. Only a field that loses bytes to unescaping (a
+// doubled quote, or a quote that is not its first byte) is compacted, inside
+// its own span: `w` (write) never passes `r` (read), and nothing outside the
+// field moves. Typical rows therefore cost one scan and no copying.
 CsvTable ParseCsv(std::string text) {
   CsvTable table;
   const std::size_t n = text.size();
@@ -166,95 +186,78 @@ CsvTable ParseCsv(std::string text) {
   table.rows_.reserve(row_bound);
 
   char* t = text.data();
-  std::size_t r = 0, w = 0;      // read and write positions
-  std::size_t field_start = 0;   // write position where the current field began
-  std::size_t row_base = 0;      // write position where the current row began
+  std::size_t r = 0, w = 0;      // read position; end of the current field's content so far
+  std::size_t field_start = 0;   // where the current field's content begins
+  std::size_t row_base = 0;      // where the current row begins
   std::size_t row_first = 0;     // index of the current row's first FieldRef
   bool quoted = false;
+  std::vector<CsvTable::FieldRef>& fields = table.fields_;
 
-  auto move_run = [&](std::size_t end) {  // the content bytes [r, end)
-    std::size_t len = end - r;
-    if (w != r) {
-      // Short runs far enough behind: one 16-byte move that cannot reach
-      // unread bytes.
-      if (len <= 16 && r - w + len >= 16 && r + 16 <= n) {
-        char chunk[16];
-        std::memcpy(chunk, t + r, 16);
-        std::memcpy(t + w, chunk, 16);
-      } else {
-        std::memmove(t + w, t + r, len);
-      }
-    }
-    w += len;
+  auto move_run = [&](std::size_t end) {  // appends the content bytes [r, end)
+    if (w != r) std::memmove(t + w, t + r, end - r);
+    w += end - r;
   };
   auto end_field = [&] {
     std::size_t offset = field_start - row_base, length = w - field_start;
-    if (offset < kSide && length < kSide) {
-      table.fields_.push_back(CsvTable::FieldRef{static_cast<std::uint32_t>(offset),
-                                                 static_cast<std::uint32_t>(length)});
+    if ((offset | length) < kSide) [[likely]] {
+      fields.push_back(CsvTable::FieldRef{static_cast<std::uint32_t>(offset),
+                                          static_cast<std::uint32_t>(length)});
     } else {
-      table.fields_.push_back(table.StoreAside(std::string_view(t + field_start, length)));
+      fields.push_back(table.StoreAside(std::string_view(t + field_start, length)));
     }
-    field_start = w;
   };
-  auto end_row = [&] {
-    table.rows_.push_back(CsvTable::Row{row_base, row_first, table.fields_.size() - row_first});
-    row_base = w;
-    row_first = table.fields_.size();
-    field_start = w;
+  auto end_row = [&](std::size_t next) {
+    table.rows_.push_back(CsvTable::Row{row_base, row_first, fields.size() - row_first});
+    row_first = fields.size();
+    row_base = field_start = w = r = next;
   };
-  auto handle = [&](std::size_t p) {
-    if (p < r) return;  // the LF of a CR LF, or the second quote of a pair
-    char c = t[p];
-    if (quoted) {
-      if (c != '"') return;
-      if (p + 1 < n && t[p + 1] == '"') {
-        move_run(p + 1);  // keeps one quote
-        r = p + 2;
-      } else {
-        move_run(p);
-        r = p + 1;
-        quoted = false;
+  for (std::size_t block = 0; block < n; block += 64) {
+    std::uint64_t mask;
+    if (block + 64 <= n) [[likely]] {
+      mask = SpecialMask(t + block);
+    } else {
+      char tail[64] = {};
+      std::memcpy(tail, t + block, n - block);
+      mask = SpecialMask(tail) & ((std::uint64_t{1} << (n - block)) - 1);
+    }
+    for (; mask != 0; mask &= mask - 1) {
+      const std::size_t p = block + static_cast<std::size_t>(std::countr_zero(mask));
+      if (p < r) continue;  // the LF of a CR LF, or the second quote of a pair
+      const char c = t[p];
+      if (quoted) {
+        if (c != '"') continue;
+        if (p + 1 < n && t[p + 1] == '"') {
+          move_run(p + 1);  // keeps one quote
+          r = p + 2;
+        } else {
+          move_run(p);
+          r = p + 1;
+          quoted = false;
+        }
+        continue;
       }
-      return;
-    }
-    move_run(p);
-    switch (c) {
-      case '"':
+      move_run(p);
+      if (c == '"') {
         quoted = true;
         r = p + 1;
-        break;
-      case ',':
-        end_field();
-        r = p + 1;
-        break;
-      default:  // CR or LF
-        end_field();
-        end_row();
-        r = (c == '\r' && p + 1 < n && t[p + 1] == '\n') ? p + 2 : p + 1;
-        break;
-    }
-  };
-
-  std::size_t block = 0;
-  for (; block + 64 <= n; block += 64) {
-    for (std::uint64_t mask = SpecialMask(t + block); mask != 0; mask &= mask - 1)
-      handle(block + static_cast<std::size_t>(std::countr_zero(mask)));
-  }
-  if (block < n) {
-    char tail[64] = {};
-    std::memcpy(tail, t + block, n - block);
-    for (std::uint64_t mask = SpecialMask(tail); mask != 0; mask &= mask - 1) {
-      std::size_t p = block + static_cast<std::size_t>(std::countr_zero(mask));
-      if (p < n) handle(p);
+        // An opening quote before any content: the field starts after it,
+        // and nothing has to move.
+        if (w == field_start) field_start = w = r;
+        continue;
+      }
+      end_field();
+      if (c == ',') {
+        field_start = w = r = p + 1;
+      } else {  // CR or LF
+        end_row((c == '\r' && p + 1 < n && t[p + 1] == '\n') ? p + 2 : p + 1);
+      }
     }
   }
   if (r < n) move_run(n);
-  if (w > field_start || table.fields_.size() > row_first) {
+  if (w > field_start || fields.size() > row_first) {
     end_field();
-    end_row();
+    end_row(n);
   }
-  text.resize(w);
   table.text_ = std::move(text);
   return table;
 }
@@ -262,8 +265,7 @@ CsvTable ParseCsv(std::string text) {
 namespace {
 
 // Writes quoted fields into a buffer that is either the whole result (never
-// flushed) or a reusable chunk handed to a sink when full. The buffer keeps
-// 16 spare bytes past `end_` for the short-field fast path.
+// flushed) or a reusable chunk handed to a sink when full.
 class FieldWriter {
  public:
   FieldWriter(char* begin, char* end, const std::function<void(std::string_view)>* sink)
@@ -284,24 +286,40 @@ class FieldWriter {
     *cursor_++ = c;
   }
 
-  // `field` in quotes, inner quotes doubled; `safe_16` says 16 bytes may be
-  // read from field.data().
-  void PutQuoted(std::string_view field, bool safe_16) {
+  // A comma first when `comma`, then `field` in quotes, inner quotes
+  // doubled. `readable` bytes may be read from field.data(): when that
+  // covers the field rounded up to 16 bytes and the buffer has room, a
+  // field without quotes is checked and copied 16 bytes at a time, the
+  // bytes past its end overwritten by what follows.
+  void PutField(std::string_view field, std::size_t readable, bool comma) {
+    const std::size_t size = field.size();
 #if defined(__SSE2__)
-    if (safe_16 && field.size() <= 16 && end_ - cursor_ >= 18) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field.data()));
-      unsigned quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
-      if ((quotes & ((1u << field.size()) - 1u)) == 0) {
-        cursor_[0] = '"';
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(cursor_ + 1), v);  // spare bytes absorb the rest
-        cursor_[1 + field.size()] = '"';
-        cursor_ += field.size() + 2;
+    const std::size_t padded = (size + 15) & ~std::size_t{15};
+    if (padded <= readable && padded + 3 <= static_cast<std::size_t>(end_ - cursor_)) {
+      const __m128i quote = _mm_set1_epi8('"');
+      char* c = cursor_;
+      *c = ',';
+      c += comma;
+      c[0] = '"';
+      std::size_t k = 0;
+      for (; k < padded; k += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field.data() + k));
+        unsigned quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, quote)));
+        if (size - k < 16) quotes &= (1u << (size - k)) - 1u;
+        if (quotes != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(c + 1 + k), v);
+      }
+      if (k >= padded) {
+        c[1 + size] = '"';
+        cursor_ = c + size + 2;
         return;
       }
+      // A quote to double: the bytes written so far are written again below.
     }
 #else
-    (void)safe_16;
+    (void)readable;
 #endif
+    if (comma) Put(',');
     Put('"');
     const char* p = field.data();
     const char* end = p + field.size();
@@ -328,7 +346,6 @@ class FieldWriter {
 };
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
-constexpr std::size_t kSpare = 16;
 
 }  // namespace
 
@@ -338,13 +355,12 @@ void CsvTable::WriteTo(FieldWriterRef out_ref, bool with_bom) const {
   const char* text_end = text_.data() + text_.size();
   for (const Row& row : rows_) {
     for (std::size_t i = 0; i < row.count; ++i) {
-      if (i != 0) out.Put(',');
       const FieldRef& f = fields_[row.first + i];
       if (f.length == kSide) {
-        out.PutQuoted(side_[f.offset], false);
+        out.PutField(side_[f.offset], side_[f.offset].size(), i != 0);
       } else {
         const char* data = text_.data() + row.base + f.offset;
-        out.PutQuoted(std::string_view(data, f.length), data + 16 <= text_end);
+        out.PutField(std::string_view(data, f.length), static_cast<std::size_t>(text_end - data), i != 0);
       }
     }
     out.Put("\r\n", 2);
@@ -368,16 +384,16 @@ std::size_t CsvTable::SerializedSize(bool with_bom) const {
 }
 
 std::string QuoteCsvField(std::string_view field) {
-  std::string quoted(field.size() + 2 + static_cast<std::size_t>(std::count(field.begin(), field.end(), '"')) + kSpare, '\0');
-  FieldWriter out(quoted.data(), quoted.data() + quoted.size() - kSpare, nullptr);
-  out.PutQuoted(field, false);
+  std::string quoted(field.size() + 2 + static_cast<std::size_t>(std::count(field.begin(), field.end(), '"')), '\0');
+  FieldWriter out(quoted.data(), quoted.data() + quoted.size(), nullptr);
+  out.PutField(field, field.size(), false);
   quoted.resize(out.written());
   return quoted;
 }
 
 std::string SerializeCsv(const CsvTable& table, bool with_bom) {
   std::size_t size = table.SerializedSize(with_bom);
-  std::string text(size + kSpare, '\0');
+  std::string text(size, '\0');
   FieldWriter out(text.data(), text.data() + size, nullptr);
   table.WriteTo(&out, with_bom);
   text.resize(out.written());
@@ -387,7 +403,7 @@ std::string SerializeCsv(const CsvTable& table, bool with_bom) {
 void SerializeCsv(const CsvTable& table, bool with_bom,
                   const std::function<void(std::string_view)>& sink) {
   constexpr std::size_t kChunk = std::size_t{1} << 21;
-  std::unique_ptr<char[]> buffer(new char[kChunk + kSpare]);
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
   FieldWriter out(buffer.get(), buffer.get() + kChunk, &sink);
   table.WriteTo(&out, with_bom);
   out.Flush();

@@ -57,7 +57,7 @@ class CsvTable {
   friend void SerializeCsv(const CsvTable& table, bool with_bom,
                            const std::function<void(std::string_view)>& sink);
 
-  std::string text_;              // the parsed text, unescaped in place
+  std::string text_;              // the parsed text; fields unescaped in place
   std::vector<FieldRef> fields_;  // every row's field references, row after row
   std::vector<Row> rows_;
   std::vector<std::string> side_;  // fields set by callers, and overlong ones
