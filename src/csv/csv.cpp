@@ -176,19 +176,21 @@ bool operator==(const CsvTable& a, const CsvTable& b) {
 // doubled quote, or a quote that is not its first byte) is compacted, inside
 // its own span: `w` (write) never passes `r` (read), and nothing outside the
 // field moves. Typical rows therefore cost one scan and no copying.
-CsvTable ParseCsv(std::string text) {
+CsvTable ParseCsv(std::string text) { return ParseCsv(std::move(text), 0); }
+
+CsvTable ParseCsv(std::string text, std::size_t from) {
   CsvTable table;
   const std::size_t n = text.size();
-  if (n == 0) return table;
+  if (from >= n) return table;
   std::size_t field_bound = 0, row_bound = 0;
-  CountBounds(text.data(), n, field_bound, row_bound);
+  CountBounds(text.data() + from, n - from, field_bound, row_bound);
   table.fields_.reserve(field_bound);
   table.rows_.reserve(row_bound);
 
   char* t = text.data();
-  std::size_t r = 0, w = 0;      // read position; end of the current field's content so far
-  std::size_t field_start = 0;   // where the current field's content begins
-  std::size_t row_base = 0;      // where the current row begins
+  std::size_t r = from, w = from;  // read position; end of the current field's content so far
+  std::size_t field_start = from;  // where the current field's content begins
+  std::size_t row_base = from;     // where the current row begins
   std::size_t row_first = 0;     // index of the current row's first FieldRef
   bool quoted = false;
   std::vector<CsvTable::FieldRef>& fields = table.fields_;
@@ -211,7 +213,7 @@ CsvTable ParseCsv(std::string text) {
     row_first = fields.size();
     row_base = field_start = w = r = next;
   };
-  for (std::size_t block = 0; block < n; block += 64) {
+  for (std::size_t block = from; block < n; block += 64) {
     std::uint64_t mask;
     if (block + 64 <= n) [[likely]] {
       mask = SpecialMask(t + block);

@@ -52,7 +52,7 @@ class CsvTable {
   std::size_t SerializedSize(bool with_bom) const;
   void WriteTo(FieldWriterRef out, bool with_bom) const;
 
-  friend CsvTable ParseCsv(std::string text);
+  friend CsvTable ParseCsv(std::string text, std::size_t from);
   friend std::string SerializeCsv(const CsvTable& table, bool with_bom);
   friend void SerializeCsv(const CsvTable& table, bool with_bom,
                            const std::function<void(std::string_view)>& sink);
@@ -66,6 +66,10 @@ class CsvTable {
 /// Parses `text` (without a byte-order mark). Takes the text: its buffer
 /// becomes the table's storage. An empty text gives a table without rows.
 CsvTable ParseCsv(std::string text);
+
+/// Parses text[from, end): the bytes before `from` (a byte-order mark) stay
+/// in the buffer unread, which spares moving the whole text to drop them.
+CsvTable ParseCsv(std::string text, std::size_t from);
 
 /// `field` enclosed in double quotes, inner double quotes doubled.
 std::string QuoteCsvField(std::string_view field);

@@ -121,6 +121,8 @@ TEST(SerializeCsv, RoundTripsThroughParseCsv) {
     ASSERT_EQ(streamed, text);
     CsvTable parsed = ParseCsv(text.substr(bom ? 3 : 0));
     ASSERT_EQ(Rows(parsed), rows) << "table " << i;
+    // Parsing past the mark inside the buffer reads the same rows.
+    ASSERT_EQ(Rows(ParseCsv(text, bom ? 3 : 0)), rows) << "table " << i;
     // Serialising a parsed table writes its bytes back unchanged.
     ASSERT_EQ(SerializeCsv(parsed, bom), text);
   }

@@ -119,8 +119,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
 
   std::string text = ReadWholeFile(csv_path, fs);
   const bool with_bom = text.starts_with(kBom);
-  if (with_bom) text.erase(0, kBom.size());
-  CsvTable table = ParseCsv(std::move(text));
+  CsvTable table = ParseCsv(std::move(text), with_bom ? kBom.size() : 0);
   if (table.row_count() == 0) Fail(kCsvEmpty, csv_path);
 
   const std::size_t front = FindColumn(table, kFrontColumn);
