@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,10 +25,13 @@ struct CsvTable::FieldRef {
   std::uint32_t length;  // kSide: the field lives in the side store
 };
 
+// A row's fields past `stored` are empty and have no reference: padding a
+// short row costs nothing until one of those fields is set.
 struct CsvTable::Row {
-  std::uint64_t base;   // offset of the row's first byte in the text
-  std::uint64_t first;  // index of its first FieldRef
-  std::uint64_t count;  // fields in the row
+  std::uint64_t base;    // offset of the row's first byte in the text
+  std::uint64_t first;   // index of its first FieldRef
+  std::uint32_t stored;  // fields with a reference
+  std::uint32_t count;   // fields in the row
 };
 
 namespace {
@@ -111,13 +115,36 @@ std::size_t CsvTable::field_count(std::size_t row) const { return rows_[row].cou
 
 std::string_view CsvTable::field(std::size_t row, std::size_t index) const {
   const Row& r = rows_[row];
+  if (index >= r.stored) return {};
   const FieldRef& f = fields_[r.first + index];
   if (f.length == kSide) return side_[f.offset];
   return std::string_view(text_.data() + r.base + f.offset, f.length);
 }
 
 void CsvTable::SetField(std::size_t row, std::size_t index, std::string_view bytes) {
-  fields_[rows_[row].first + index] = StoreAside(bytes);
+  Row& r = rows_[row];
+  if (index >= r.stored) {
+    if (bytes.empty()) return;  // already empty
+    // Give the padding references: the row's references move to the end
+    // unless they are already there.
+    if (r.first + r.stored != fields_.size()) {
+      std::size_t first = fields_.size();
+      for (std::size_t i = 0; i < r.stored; ++i) {
+        FieldRef f = fields_[r.first + i];
+        fields_.push_back(f);
+      }
+      r.first = first;
+    }
+    fields_.resize(r.first + r.count, FieldRef{0, 0});
+    r.stored = r.count;
+  }
+  fields_[r.first + index] = StoreAside(bytes);
+}
+
+std::uint32_t CsvTable::CheckedCount(std::size_t count) {
+  // Out of reach in practice: the references alone would take 32 GiB.
+  if (count > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("CSV row too long");
+  return static_cast<std::uint32_t>(count);
 }
 
 CsvTable::FieldRef CsvTable::StoreAside(std::string_view bytes) {
@@ -128,20 +155,11 @@ CsvTable::FieldRef CsvTable::StoreAside(std::string_view bytes) {
 
 void CsvTable::ExtendRow(std::size_t row, std::size_t count) {
   Row& r = rows_[row];
-  if (r.count >= count) return;
-  if (r.first + r.count != fields_.size()) {
-    // Not the last row in the array: move its references to the end.
-    std::size_t first = fields_.size();
-    fields_.reserve(first + count);
-    for (std::size_t i = 0; i < r.count; ++i) fields_.push_back(fields_[r.first + i]);
-    r.first = first;
-  }
-  fields_.resize(r.first + count, FieldRef{0, 0});
-  r.count = count;
+  if (r.count < count) r.count = CheckedCount(count);
 }
 
 void CsvTable::AppendRow(const CsvRow& fields) {
-  Row r{0, fields_.size(), fields.size()};
+  Row r{0, fields_.size(), CheckedCount(fields.size()), CheckedCount(fields.size())};
   for (const std::string& f : fields) fields_.push_back(StoreAside(f));
   rows_.push_back(r);
 }
@@ -209,7 +227,8 @@ CsvTable ParseCsv(std::string text, std::size_t from) {
     }
   };
   auto end_row = [&](std::size_t next) {
-    table.rows_.push_back(CsvTable::Row{row_base, row_first, fields.size() - row_first});
+    const std::uint32_t count = CsvTable::CheckedCount(fields.size() - row_first);
+    table.rows_.push_back(CsvTable::Row{row_base, row_first, count, count});
     row_first = fields.size();
     row_base = field_start = w = r = next;
   };
@@ -357,6 +376,10 @@ void CsvTable::WriteTo(FieldWriterRef out_ref, bool with_bom) const {
   const char* text_end = text_.data() + text_.size();
   for (const Row& row : rows_) {
     for (std::size_t i = 0; i < row.count; ++i) {
+      if (i >= row.stored) {
+        out.PutField({}, 0, i != 0);
+        continue;
+      }
       const FieldRef& f = fields_[row.first + i];
       if (f.length == kSide) {
         out.PutField(side_[f.offset], side_[f.offset].size(), i != 0);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,7 @@ class CsvTable {
   using FieldWriterRef = void*;
 
   FieldRef StoreAside(std::string_view bytes);
+  static std::uint32_t CheckedCount(std::size_t count);
   std::size_t SerializedSize(bool with_bom) const;
   void WriteTo(FieldWriterRef out, bool with_bom) const;
 
