@@ -344,7 +344,8 @@ class FieldWriter {
     Put('"');
     const char* p = field.data();
     const char* end = p + field.size();
-    while (const char* q = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)))) {
+    // An empty field may have no data pointer at all: memchr must not see it.
+    while (const char* q = p == end ? nullptr : static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)))) {
       Put(p, static_cast<std::size_t>(q - p + 1));
       Put('"');
       p = q + 1;
@@ -401,7 +402,8 @@ std::size_t CsvTable::SerializedSize(bool with_bom) const {
       std::string_view f = field(r, i);
       size += f.size() + 2;
       for (const char* p = f.data(), *end = p + f.size();
-           (p = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)))) != nullptr; ++p)
+           p != end && (p = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)))) != nullptr;
+           ++p)
         ++size;
     }
   }
