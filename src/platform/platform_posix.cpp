@@ -323,9 +323,10 @@ bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
     return false;
   }
   if (!S_ISREG(target_info.st_mode)) return false;
-  if (::ftruncate(target.get(), 0) != 0) return false;
+  // A fresh target needs neither: each costs a metadata update per image.
+  if (target_info.st_size != 0 && ::ftruncate(target.get(), 0) != 0) return false;
   if (!CopyContents(source.get(), target.get())) return false;
-  if (::fchmod(target.get(), bits) != 0) return false;
+  if ((target_info.st_mode & 07777) != bits && ::fchmod(target.get(), bits) != 0) return false;
   const struct timespec times[2] = {source_info.st_atim, source_info.st_mtim};
   if (::futimens(target.get(), times) != 0) return false;
   return target.Close();
