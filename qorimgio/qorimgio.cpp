@@ -36,7 +36,8 @@ int ReadHeader(const char* path, unsigned char* header) {
   CloseHandle(file);
   return static_cast<int>(total);
 #else
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO without a writer reads as empty instead of blocking.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {

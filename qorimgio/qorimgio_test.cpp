@@ -7,6 +7,10 @@
 
 #include "support/test_support.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 using orlenta::testing::TempFolder;
@@ -74,6 +78,17 @@ TEST(ProbeImageFile, FailsCleanlyWithoutAReadableFile) {
   EXPECT_EQ(ProbeImageFile(&record), QORIMGIO_BAD_ARGUMENT);
   InitImageProbe(nullptr);  // must not crash
 }
+
+#ifndef _WIN32
+// A FIFO without a writer must not hold the probe: it reads as empty.
+TEST(ProbeImageFile, FifoIsNoImageAndDoesNotBlock) {
+  TempFolder folder;
+  std::string path = NarrowPath(folder, "pipe");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  const short code = Probe(path);
+  EXPECT_TRUE(code != QORIMGIO_PNG && code != QORIMGIO_JPEG && code != QORIMGIO_TIFF) << code;
+}
+#endif
 
 TEST(ProbeImageFile, RandomDataIsAcceptedOnlyWithItsSignature) {
   TempFolder folder;

@@ -307,7 +307,9 @@ bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
   std::string source_path, target_path;
   if (!ToNativePath(from, source_path) || !ToNativePath(to, target_path)) return false;
 
-  Descriptor source(OpenRetrying(source_path.c_str(), O_RDONLY));
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
+  // forever; a regular file reads the same with it.
+  Descriptor source(OpenRetrying(source_path.c_str(), O_RDONLY | O_NONBLOCK));
   struct stat source_info;
   if (source.get() < 0 || ::fstat(source.get(), &source_info) != 0 ||
       !S_ISREG(source_info.st_mode)) {

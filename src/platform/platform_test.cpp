@@ -10,6 +10,10 @@
 
 #include "support/test_support.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -67,6 +71,20 @@ TEST(QueryPathTest, TellsFileFolderAndMissing) {
   EXPECT_EQ(QueryPath(temp.Join(u"missing\\deeper.csv")), PathKind::kMissing);
   EXPECT_EQ(QueryPath(u""), PathKind::kMissing);
 }
+
+#ifdef _WIN32
+// Reserved device names are no files, bare, with an extension or in a folder;
+// a namespace path to a real file still is one.
+TEST(QueryPathTest, DeviceNamesAreNoFiles) {
+  TempFolder temp;
+  for (std::u16string name : {u"CON", u"NUL", u"nul.png", u"COM1", u"AUX", u"LPT1.jpg"}) {
+    EXPECT_EQ(QueryPath(name), PathKind::kMissing) << std::string(name.begin(), name.end());
+    EXPECT_EQ(QueryPath(temp.Join(name)), PathKind::kMissing) << std::string(name.begin(), name.end());
+  }
+  WriteBytes(temp.fs_path() / "real.png", "x");
+  EXPECT_EQ(QueryPath(u"\\\\?\\" + temp.Join(u"real.png")), PathKind::kFile);
+}
+#endif
 
 TEST(QueryPathTest, NulInsidePathIsNotCutShort) {
   // "file.csv\0junk" must not be taken for "file.csv".
@@ -156,6 +174,16 @@ TEST(CopyFileReplacingTest, KeepsPermissionBits) {
   ASSERT_TRUE(CopyFileReplacing(temp.Join(u"source.png"), temp.Join(u"copy.png")));
   EXPECT_EQ(fs::status(temp.fs_path() / "copy.png").permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+#endif
+
+#ifndef _WIN32
+// A FIFO named as an image has no writer: opening it must not wait for one.
+TEST(CopyFileReplacingTest, FifoSourceFailsWithoutBlocking) {
+  TempFolder temp;
+  ASSERT_EQ(::mkfifo((temp.fs_path() / "pipe.png").c_str(), 0644), 0);
+  EXPECT_FALSE(CopyFileReplacing(temp.Join(u"pipe.png"), temp.Join(u"copy.png")));
+  EXPECT_EQ(QueryPath(temp.Join(u"copy.png")), PathKind::kMissing);
 }
 #endif
 

@@ -21,6 +21,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 BOM = b"\xef\xbb\xbf"
@@ -35,6 +36,7 @@ COPY_FAILED = "画像ファイルのコピーに失敗しました。\n\nコピ�
 COPY_FAILED_TO = "\n\nコピー先:\n"
 NO_HEADER = "CSVヘッダが見つかりません: "
 WRITE_FAILED = "CSVファイルの書き込みに失敗しました: "
+NAME_TAKEN = "同名の別の画像ファイルが既にコピーされています: "
 
 PNG = b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR" + bytes(range(256)) * 8
 JPEG = b"\xff\xd8\xff\xe0\0\x10JFIF\0" + bytes(range(255, -1, -1)) * 8
@@ -643,7 +645,8 @@ def expect_device_cells_fail(c, cells, timeout):
         expect(message in (MISSING + cell, UNSUPPORTED + cell) or
                message.startswith(COPY_FAILED + cell + COPY_FAILED_TO),
                "a failure naming %s: %s" % (cell, short(message)))
-    return ", ".join("%s: %s" % (cell, m.split(":")[0]) for cell, m in zip(cells, messages))
+    return ", ".join("%s: %s" % (re.split(r"[\\/]", cell)[-1], m.split(":")[0].split("\n")[0])
+                     for cell, m in zip(cells, messages))
 
 
 @case("native")
@@ -662,8 +665,11 @@ def device_files(c):
 def device_names(c):
     """Windows' reserved device names, bare, with an extension and inside a
     folder path: none of them is an image file."""
-    cells = ["CON", "NUL", "AUX", "COM1", "NUL.png", "con.jpg", c.runner.cell(c.path("NUL")),
-             c.runner.cell(c.path("LPT1.png"))]
+    # COM1 is a serial port (Wine maps it to this machine's first one): an
+    # open of it can wait forever for a carrier, so it must not be opened.
+    cells = ["CON", "NUL", "PRN", "LPT1", "AUX", "COM1", "NUL.png", "con.jpg",
+             c.runner.cell(c.path("NUL")), c.runner.cell(c.path("LPT1.png")),
+             c.runner.cell(c.path("COM1.jpg"))]
     return expect_device_cells_fail(c, cells, timeout=60)
 
 
@@ -723,6 +729,118 @@ def stale_temporary_file(c):
                  serialize([head, [b"1", b"Fore\\list.csv.tmp", b"Back\\list.csv"]], False),
                  "rewritten CSV")
     expect(not os.path.exists(c.csv + ".tmp"), "no temporary file is left")
+
+
+@case("native", "wine")
+def names_outside_ansi(c):
+    """File names with characters that no ANSI code page holds (emoji,
+    Hangul, a CJK character beyond the BMP, Greek): copied under their own
+    names. A name without '.' must be probed, which goes through the ANSI
+    form: natively that is UTF-8 and finds the file; under Wine the lost
+    characters make the probe fail as an unsupported format."""
+    names = ["😀表.png", "Ωμέγα.jpg", "𠮷野家.png", "한글😀"]
+    contents = [PNG, JPEG, PNG + b"2", PNG + b"3"]
+    for name, data in zip(names, contents):
+        c.write(name, data)
+    rows = [header("ID", FRONT, BACK),
+            [b"1", c.cell(names[0]), c.cell(names[2])],
+            [b"2", c.cell(names[1]), c.cell(names[3])]]
+    make_rows(c, rows)
+    outcome = c.run()
+    probed = c.runner.name == "native"
+    expect_done(outcome, 0 if probed else 1)
+    last = u8("Back\\" + names[3] + ".png") if probed else b""
+    expected = [header("ID", FRONT, BACK),
+                [b"1", u8("Fore\\" + names[0]), u8("Back\\" + names[2])],
+                [b"2", u8("Fore\\" + names[1]), last]]
+    expect_equal(open(c.csv, "rb").read(), serialize(expected, True), "rewritten CSV")
+    expect_equal(open(c.path("Fore", names[0]), "rb").read(), contents[0], "copy of " + names[0])
+    expect_equal(open(c.path("Fore", names[1]), "rb").read(), contents[1], "copy of " + names[1])
+    expect_equal(open(c.path("Back", names[2]), "rb").read(), contents[2], "copy of " + names[2])
+    if probed:
+        expect_equal(open(c.path("Back", names[3] + ".png"), "rb").read(), contents[3],
+                     "copy of the probed " + names[3])
+        expect(not os.path.exists(c.path(LOG)), "no log")
+    else:
+        expect_equal(c.listing("Back"), [names[2]], "Back holds only the copy that worked")
+        expect_equal([m for m, _ in read_log(c.path(LOG))],
+                     [u8(UNSUPPORTED) + c.cell(names[3])], "log message names the UTF-16 path")
+    return outcome.note()
+
+
+@case("native", "wine")
+def images_vanishing(c):
+    """Images disappear and reappear (renamed away and back) while the run
+    checks and copies them, so some vanish between the check and the copy.
+    Every cell either names a complete copy or is emptied with a message
+    naming it and its destination, counted and logged; the CSV is whole."""
+    sources = 4
+    rows = 4000 if c.runner.name == "native" else 1500
+    os.makedirs(c.path("img"))
+    contents = []
+    for k in range(sources):
+        contents.append(PNG[:16] + random.Random(k).randbytes(8 << 10))
+        c.write("img/f%d.png" % k, contents[k])
+    table = [header("ID", FRONT, BACK)]
+    for r in range(rows):
+        table.append([b"%d" % r, c.cell("img", "f%d.png" % (r % sources)), b""])
+    before = make_rows(c, table)
+    togglers = []
+
+    def toggle(process):
+        def loop():
+            k = 0
+            while process.poll() is None:
+                name = c.path("img", "f%d.png" % (k % sources))
+                os.rename(name, name + ".away")
+                os.rename(name + ".away", name)
+                k += 1
+        togglers.append(threading.Thread(target=loop, daemon=True))
+        togglers[0].start()
+
+    outcome = c.run(timeout=240, background=toggle)
+    for thread in togglers:
+        thread.join(timeout=10)
+    expect(not outcome.timed_out and outcome.rc == 0 and len(outcome.texts) == 1,
+           "the run completed with one message")
+    m = re.search(r"画像処理に失敗した件数: (\d+)件", outcome.texts[0])
+    failures = int(m.group(1)) if m else 0
+    expect_done(outcome, failures)
+    rows_after = parse_written(open(c.csv, "rb").read()[3:])
+    expect_equal(len(rows_after), len(before), "number of rows")
+    log = read_log(c.path(LOG)) if failures else []
+    expect_equal(len(log), failures, "log entries")
+    kinds = {"missing": 0, "copy": 0, "name": 0}
+    entry = 0
+    for i in range(1, len(rows_after)):
+        k = (i - 1) % sources
+        expect_equal(rows_after[i][0], before[i][0], "row %d ID" % i)
+        expect_equal(rows_after[i][2], b"", "row %d back cell" % i)
+        if rows_after[i][1]:
+            expect_equal(rows_after[i][1], b"Fore\\f%d.png" % k, "row %d front cell" % i)
+            continue
+        message, logged = log[entry]
+        entry += 1
+        cell = before[i][1].decode()
+        expect_equal(logged, b",".join(quote(f) for f in before[i]), "logged row %d" % i)
+        message = message.decode()
+        if message == MISSING + cell:
+            kinds["missing"] += 1
+        elif message == copy_failed(cell, c.text("Fore", "f%d.png" % k)):
+            kinds["copy"] += 1
+        elif message == NAME_TAKEN + cell:
+            kinds["name"] += 1  # the image was away when its identity was asked
+        else:
+            raise Failure("row %d: unexpected message %s" % (i, short(message)))
+    for k in range(sources):
+        copy = c.path("Fore", "f%d.png" % k)
+        if os.path.exists(copy):
+            expect_equal(open(copy, "rb").read(), contents[k], "the copy f%d.png is whole" % k)
+    expect(kinds["copy"] > 0, "no image vanished between the check and the copy (%s)" % kinds)
+    expect(not os.path.exists(c.csv + ".tmp"), "no temporary file is left")
+    return "%d of %d cells failed: %d missing at the check, %d vanished before the copy, " \
+        "%d before the identity query; %s" % (failures, rows, kinds["missing"], kinds["copy"],
+                                              kinds["name"], outcome.note())
 
 
 def make_images(c, rows, size):
@@ -913,6 +1031,41 @@ class Display:
             self.process.wait()
 
 
+class Unmanaged:
+    """Wine's windows unmanaged for the suite: the display has no window
+    manager, and Wine waits two seconds for one at each window it hides.
+    The prefix's setting is put back as it was."""
+
+    KEY = "HKCU\\Software\\Wine\\X11 Driver"
+
+    def __init__(self):
+        self.changed = False
+        try:
+            query = subprocess.run(["wine", "reg", "query", self.KEY, "/v", "Managed"],
+                                   capture_output=True, text=True, errors="replace", timeout=120)
+        except subprocess.TimeoutExpired:
+            print("note  the prefix did not answer; windows stay managed (slower)")
+            return
+        m = re.search(r"Managed\s+REG_SZ\s+(\S+)", query.stdout)
+        self.before = m.group(1) if m else None
+        self.changed = self.set("N")
+
+    def set(self, value):
+        if value is None:
+            command = ["wine", "reg", "delete", self.KEY, "/v", "Managed", "/f"]
+        else:
+            command = ["wine", "reg", "add", self.KEY, "/v", "Managed", "/t", "REG_SZ", "/d",
+                       value, "/f"]
+        try:
+            return subprocess.run(command, capture_output=True, timeout=120).returncode == 0
+        except subprocess.TimeoutExpired:
+            return False
+
+    def close(self):
+        if self.changed:
+            self.set(self.before)
+
+
 def main(argv):
     if len(argv) != 3 or argv[1] not in ("native", "wine"):
         sys.stderr.write(__doc__)
@@ -921,7 +1074,7 @@ def main(argv):
     only = set(filter(None, os.environ.get("HOSTILE_ONLY", "").split(",")))
     passed = failed = 0
     start = time.monotonic()
-    display = None
+    display = unmanaged = None
     work = tempfile.mkdtemp(prefix="orlenta-hostile.")
     try:
         if not os.path.isfile(program):
@@ -930,6 +1083,7 @@ def main(argv):
             return 1
         if mode == "wine":
             display = Display()
+            unmanaged = Unmanaged()
             runner = WineRunner(program, work, display.name)
         else:
             runner = NativeRunner(program, work)
@@ -952,7 +1106,12 @@ def main(argv):
             sys.stdout.flush()
             shutil.rmtree(os.path.join(work, name), ignore_errors=True)
         print("suite time %.0f s" % (time.monotonic() - start))
+    except Exception as error:  # a suite that could not start has failed
+        print("FAIL  the suite could not start: %s: %s" % (type(error).__name__, error))
+        failed += 1
     finally:
+        if unmanaged:
+            unmanaged.close()
         if display:
             display.close()
         shutil.rmtree(work, ignore_errors=True)
