@@ -90,12 +90,27 @@ std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
 // ---------------------------------------------------------------------------
 // File system
 
+/// Whether `path` names a reserved device (CON, NUL.png, dir\COM1, ...):
+/// Windows resolves those to \\.\NAME. A path already in such a namespace
+/// (it starts with two backslashes) is taken as written.
+bool NamesDevice(const std::u16string& path) {
+  if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return false;
+  const DWORD size = GetFullPathNameW(AsWide(path), 0, nullptr, nullptr);
+  if (size == 0) return false;
+  std::u16string full(size, u'\0');
+  const DWORD length = GetFullPathNameW(AsWide(path), size, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+  if (length == 0 || length >= size) return false;
+  return full.compare(0, 4, u"\\\\.\\") == 0;
+}
+
 PathKind QueryPath(std::u16string_view path) {
   const auto win = ToWinPath(path);
   if (!win) return PathKind::kMissing;
   const DWORD attributes = GetFileAttributesW(AsWide(*win));
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder : PathKind::kFile;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
+  // A device is no file, and opening one (a serial port) can wait forever.
+  return NamesDevice(*win) ? PathKind::kMissing : PathKind::kFile;
 }
 
 CreateFolderResult CreateFolder(std::u16string_view path) {
