@@ -39,8 +39,14 @@ orlenta_start_wine "$PWD/build/windows"
 run_ctest windows --timeout 120 --repeat after-timeout:3
 
 # Further suites run with the Wine server still up; each prints one line
-# 'N passed, N failed' last. Suites join this list once they pass here.
-suites=(tests/suites/e2e_native.sh)
+# 'N passed, N failed' last.
+suites=(
+  tests/suites/e2e_native.sh
+  tests/suites/e2e_wine.sh
+  tests/suites/hostile_native.sh
+  tests/suites/hostile_wine.sh
+  tests/suites/fuzz.sh
+)
 if [ -d tests/suites ]; then
   for suite in "${suites[@]}"; do
     [ -e "$suite" ] || continue

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Takes docs/processing.png and docs/completion.png: Orlenta.exe under Wine
 # in a 640x360 Wine desktop on a private Xvfb display, with a Japanese font
-# for the dialog fonts. Uses a Wine prefix of its own under the build folder.
+# for the dialog fonts. Uses a Wine prefix of its own beside the program's
+# bin folder (screenshots-wineprefix), so the test prefix keeps its fonts.
 #   docs/screenshots.sh [path/to/Orlenta.exe]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "${1:-$root/build/windows/bin/Orlenta.exe}")
 [ -f "$exe" ] || { echo "not built: $exe" >&2; exit 1; }
 
-export WINEPREFIX=$root/build/screenshots/wineprefix
+export WINEPREFIX=$(dirname "$(dirname "$exe")")/screenshots-wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$WINEPREFIX")"
