@@ -397,25 +397,6 @@ TEST(FileTest, MoveTransfersOwnership) {
   EXPECT_EQ(ReadBytes(temp.fs_path() / "n.bin"), "");
 }
 
-TEST(RealFileSystemTest, ForwardsToTheMachine) {
-  TempFolder temp;
-  FileSystem& fs1 = RealFileSystem();
-  EXPECT_EQ(&fs1, &RealFileSystem());
-  EXPECT_EQ(fs1.CreateFolder(temp.Join(u"Fore")), CreateFolderResult::kCreated);
-  EXPECT_EQ(fs1.QueryPath(temp.Join(u"Fore")), PathKind::kFolder);
-  auto file = fs1.OpenFile(temp.Join(u"a.txt"), File::Mode::kWriteTruncate);
-  ASSERT_TRUE(file.has_value());
-  EXPECT_TRUE(fs1.Write(*file, "abc"));
-  EXPECT_TRUE(file->Close());
-  EXPECT_TRUE(fs1.CopyFileReplacing(temp.Join(u"a.txt"), temp.Join(u"Fore\\a.txt")));
-  EXPECT_EQ(ReadBytes(temp.fs_path() / "Fore" / "a.txt"), "abc");
-  EXPECT_EQ(fs1.QueryFileIdentity(temp.Join(u"a.txt")), QueryFileIdentity(temp.Join(u"a.txt")));
-  EXPECT_EQ(fs1.ReplaceFileAtomically(temp.Join(u"a.txt"), temp.Join(u"b.txt")),
-            ReplaceResult::kDone);
-  EXPECT_TRUE(fs1.DeleteFileAt(temp.Join(u"b.txt")));
-  EXPECT_EQ(fs1.QueryPath(temp.Join(u"b.txt")), PathKind::kMissing);
-}
-
 // ---------------------------------------------------------------------------
 
 TEST(PathCompareKeyTest, FoldsWhatTheFileSystemFolds) {
