@@ -285,6 +285,20 @@ class WineRunner:
 
     cell = arg
 
+    def warm_up(self, limit=90):
+        """Waits until a program of the prefix can open windows on our display:
+        the prefix's desktop may have been started without one (by whoever
+        started the server), and until it ends every window fails. A run on a
+        missing file shows one box once windows work; it is not a case."""
+        deadline = time.monotonic() + limit
+        while True:
+            outcome = self.run(os.path.join(self.work, "warm-up.csv"), timeout=60)
+            if len(outcome.texts) == 1 and outcome.titles:
+                return
+            if time.monotonic() > deadline:
+                raise RuntimeError("no window could be opened under Wine within %d s" % limit)
+            time.sleep(1)
+
     def run(self, csv_path, timeout=90, cwd=None, background=None):
         env = dict(os.environ, WINEDEBUG="+msgbox", DISPLAY=self.display)
         err_path = os.path.join(self.work, "wine.err")
@@ -310,7 +324,13 @@ class WineRunner:
                     for window in found:
                         name = subprocess.run(["xdotool", "getwindowname", window], env=env,
                                               capture_output=True).stdout
-                        titles.setdefault(window, name.decode("utf-8", "replace").strip())
+                        name = name.decode("utf-8", "replace").strip()
+                        # A window matched by the search may not answer yet
+                        # or be gone (its name then reads empty): the box is
+                        # dismissed only once its title has been read.
+                        if not name:
+                            continue
+                        titles.setdefault(window, name)
                         subprocess.run(["xdotool", "key", "--window", window, "Return"], env=env,
                                        capture_output=True)
                     pressed_at = now
@@ -1085,6 +1105,7 @@ def main(argv):
             display = Display()
             unmanaged = Unmanaged()
             runner = WineRunner(program, work, display.name)
+            runner.warm_up()
         else:
             runner = NativeRunner(program, work)
         for name, modes, function in CASES:
