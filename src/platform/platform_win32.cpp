@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <climits>
+#include <cwchar>
 
 namespace orlenta::platform {
 namespace {
@@ -91,16 +92,15 @@ std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
 // File system
 
 /// Whether `path` names a reserved device (CON, NUL.png, dir\COM1, ...):
-/// Windows resolves those to \\.\NAME. A path already in such a namespace
-/// (it starts with two backslashes) is taken as written.
+/// Windows resolves those to a short \\.\NAME, so a full path that does not
+/// fit a small buffer is none. A path already in such a namespace (it starts
+/// with two backslashes) is taken as written.
 bool NamesDevice(const std::u16string& path) {
   if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return false;
-  const DWORD size = GetFullPathNameW(AsWide(path), 0, nullptr, nullptr);
-  if (size == 0) return false;
-  std::u16string full(size, u'\0');
-  const DWORD length = GetFullPathNameW(AsWide(path), size, reinterpret_cast<wchar_t*>(full.data()), nullptr);
-  if (length == 0 || length >= size) return false;
-  return full.compare(0, 4, u"\\\\.\\") == 0;
+  constexpr DWORD kDeviceLength = 16;
+  wchar_t full[kDeviceLength];
+  const DWORD length = GetFullPathNameW(AsWide(path), kDeviceLength, full, nullptr);
+  return length > 0 && length < kDeviceLength && std::wcsncmp(full, L"\\\\.\\", 4) == 0;
 }
 
 PathKind QueryPath(std::u16string_view path) {
