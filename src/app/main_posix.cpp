@@ -1,9 +1,8 @@
-// Process entry of the native build: hands argv to the platform, then runs.
+// Process entry of the native build.
 #include "app/run_program.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-  orlenta::platform::SetProcessArguments(argc, argv);
   orlenta::RealProgramHost host;
-  return orlenta::RunProgram(host);
+  return orlenta::RunProgram(host, orlenta::platform::CommandLineArguments(argc, argv));
 }

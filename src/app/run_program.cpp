@@ -5,23 +5,8 @@
 
 namespace orlenta {
 
-RealProgramHost::RealProgramHost() = default;
-RealProgramHost::~RealProgramHost() = default;
-
-void RealProgramHost::SplitCommandLine() {
-  command_line_ = std::make_unique<platform::CommandLine>();
-}
-
-int RealProgramHost::ArgumentCount() { return command_line_ ? command_line_->count() : 0; }
-
-std::u16string RealProgramHost::Argument(int index) { return command_line_->argument(index); }
-
-void RealProgramHost::ReleaseArguments() {
-  if (command_line_) command_line_->Release();
-}
-
 platform::PathKind RealProgramHost::QueryPath(std::u16string_view path) {
-  return platform::QueryPath(path);
+  return fs_.QueryPath(path);
 }
 
 platform::WindowHandle RealProgramHost::ShowProcessingWindow(std::u16string_view title,
@@ -39,7 +24,7 @@ void RealProgramHost::ShowMessageBox(std::u16string_view text, std::u16string_vi
 }
 
 std::uint32_t RealProgramHost::RunUpdateJob(const std::u16string& csv_path) {
-  return orlenta::RunUpdateJob(csv_path);
+  return orlenta::RunUpdateJob(csv_path, fs_);
 }
 
 std::u16string ComposeCompletionText(std::uint32_t failure_count) {
@@ -70,17 +55,10 @@ void ShowCompletion(ProgramHost& host, std::uint32_t failure_count) {
                       platform::MessageIcon::kInformation);
 }
 
-int RunProgram(ProgramHost& host) {
-  // Both live outside the guarded region so that the handlers can still
-  // remove the window and free the arguments, each at most once.
+int RunProgram(ProgramHost& host, const std::vector<std::u16string>& arguments) {
+  // Outside the guarded region so that the handlers can still remove the
+  // window, at most once.
   platform::WindowHandle window = 0;
-  bool arguments_held = false;
-  const auto release_arguments = [&] {
-    if (arguments_held) {
-      arguments_held = false;
-      host.ReleaseArguments();
-    }
-  };
   const auto destroy_window = [&] {
     if (window != 0) {
       const platform::WindowHandle destroyed = window;
@@ -90,21 +68,16 @@ int RunProgram(ProgramHost& host) {
   };
 
   try {
-    host.SplitCommandLine();
-    arguments_held = true;
-    if (host.ArgumentCount() < 2) {
+    if (arguments.size() < 2) {
       ShowErrorMessage(host, kUsageText);
-      release_arguments();
       return 1;
     }
 
-    const std::u16string csv_path = host.Argument(1);
-    const platform::PathKind kind = host.QueryPath(csv_path);
-    if (kind != platform::PathKind::kFile) {
+    const std::u16string& csv_path = arguments[1];
+    if (host.QueryPath(csv_path) != platform::PathKind::kFile) {
       std::u16string text(kMissingFilePrefix);
       text += csv_path;
       ShowErrorMessage(host, text);
-      release_arguments();
       return 1;
     }
 
@@ -112,16 +85,13 @@ int RunProgram(ProgramHost& host) {
     const std::uint32_t failure_count = host.RunUpdateJob(csv_path);
     destroy_window();
     ShowCompletion(host, failure_count);
-    release_arguments();
     return 0;
   } catch (const AppException& e) {
     destroy_window();
-    release_arguments();
     ShowErrorMessage(host, e.message());
     return 1;
   } catch (...) {
     destroy_window();
-    release_arguments();
     ShowErrorMessage(host, kUnexpectedErrorText);
     return 1;
   }

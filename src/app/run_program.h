@@ -5,9 +5,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -20,7 +20,6 @@ inline constexpr std::u16string_view kProcessingText = u"処理中です。し�
 inline constexpr std::u16string_view kUsageText =
     u"引数が不足しています。\n使い方:\n  Orlenta.exe <CSVファイルパス>";
 inline constexpr std::u16string_view kMissingFilePrefix = u"CSVファイルが存在しません:\n";
-inline constexpr std::u16string_view kUnexpectedErrorText = u"予期しないエラーが発生しました。";
 inline constexpr std::u16string_view kCompletedText = u"処理が完了しました。";
 inline constexpr std::u16string_view kFailedCountPrefix = u"画像処理に失敗した件数: ";
 inline constexpr std::u16string_view kFailedCountSuffix = u"件";
@@ -32,16 +31,6 @@ inline constexpr std::u16string_view kFailedCellsNote =
 class ProgramHost {
  public:
   virtual ~ProgramHost() = default;
-
-  /// Splits the process command line into the argument vector, replacing
-  /// nothing else; afterwards ArgumentCount() is 0 when the split failed.
-  virtual void SplitCommandLine() = 0;
-  /// The number of arguments of the split, the program included.
-  virtual int ArgumentCount() = 0;
-  /// A copy of argument `index` (0 <= index < ArgumentCount()).
-  virtual std::u16string Argument(int index) = 0;
-  /// Frees the argument vector (also after a failed split).
-  virtual void ReleaseArguments() = 0;
 
   /// What stands at `path`; kMissing also when it cannot be queried.
   virtual platform::PathKind QueryPath(std::u16string_view path) = 0;
@@ -61,17 +50,10 @@ class ProgramHost {
   virtual std::uint32_t RunUpdateJob(const std::u16string& csv_path) = 0;
 };
 
-/// The host of the real program: this process's command line, the platform's
-/// window and boxes, and the real file system for the job.
+/// The host of the real program: the platform's window and boxes, and the
+/// machine's file system for the check and the job.
 class RealProgramHost final : public ProgramHost {
  public:
-  RealProgramHost();
-  ~RealProgramHost() override;
-
-  void SplitCommandLine() override;
-  int ArgumentCount() override;
-  std::u16string Argument(int index) override;
-  void ReleaseArguments() override;
   platform::PathKind QueryPath(std::u16string_view path) override;
   platform::WindowHandle ShowProcessingWindow(std::u16string_view title,
                                               std::u16string_view text) override;
@@ -81,7 +63,7 @@ class RealProgramHost final : public ProgramHost {
   std::uint32_t RunUpdateJob(const std::u16string& csv_path) override;
 
  private:
-  std::unique_ptr<platform::CommandLine> command_line_;
+  platform::FileSystem fs_;
 };
 
 /// The text of the completion box for `failure_count` failed image cells:
@@ -94,9 +76,10 @@ void ShowErrorMessage(ProgramHost& host, std::u16string_view text);
 /// Shows the completion text for `failure_count` in the information box.
 void ShowCompletion(ProgramHost& host, std::uint32_t failure_count);
 
-/// The whole run: shows exactly one message box, removes the processing
-/// window before it, releases the argument vector once, and returns the
-/// exit code (0 when the job returned, 1 otherwise). Catches every exception.
-int RunProgram(ProgramHost& host);
+/// The whole run over the process's `arguments` (element 0 the program, an
+/// empty vector when the command line could not be split): shows exactly one
+/// message box, removes the processing window before it, and returns the exit
+/// code (0 when the job returned, 1 otherwise). Catches every exception.
+int RunProgram(ProgramHost& host, const std::vector<std::u16string>& arguments);
 
 }  // namespace orlenta

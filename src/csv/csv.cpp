@@ -5,6 +5,7 @@
 // text plus 8 bytes per field plus 24 bytes per row, about 1.6 times the
 // text for typical exports.
 #include "csv/csv.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <bit>
@@ -367,13 +368,12 @@ class FieldWriter {
   const std::function<void(std::string_view)>* sink_;
 };
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 }  // namespace
 
 void CsvTable::WriteTo(FieldWriterRef out_ref, bool with_bom) const {
   FieldWriter& out = *static_cast<FieldWriter*>(out_ref);
-  if (with_bom) out.Put(kBom.data(), kBom.size());
+  if (with_bom) out.Put(kByteOrderMark.data(), kByteOrderMark.size());
   const char* text_end = text_.data() + text_.size();
   for (const Row& row : rows_) {
     for (std::size_t i = 0; i < row.count; ++i) {
@@ -394,7 +394,7 @@ void CsvTable::WriteTo(FieldWriterRef out_ref, bool with_bom) const {
 }
 
 std::size_t CsvTable::SerializedSize(bool with_bom) const {
-  std::size_t size = with_bom ? kBom.size() : 0;
+  std::size_t size = with_bom ? kByteOrderMark.size() : 0;
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     const std::size_t count = rows_[r].count;
     size += 2 + (count > 0 ? count - 1 : 0);

@@ -29,8 +29,7 @@ class CopyLedger {
 /// placed. With a ledger, records the copy and refuses to replace an earlier
 /// copy of this run made from a different file with different bytes.
 std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
-                       std::u16string_view csv_folder,
-                       platform::FileSystem& fs = platform::RealFileSystem(),
+                       std::u16string_view csv_folder, platform::FileSystem& fs,
                        CopyLedger* ledger = nullptr);
 
 /// `path` relative to `base` when `base` is a leading folder of it (compared

@@ -10,7 +10,6 @@ namespace orlenta {
 
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::u16string_view kEntryHead = u"] 内容=";
 
 // "YYYY-MM-DD hh:mm:ss" of the local time, formatted within a bounded buffer.
@@ -24,20 +23,20 @@ std::u16string Timestamp() {
 
 }  // namespace
 
-void AppendErrorLog(std::u16string_view log_path, std::u16string_view message, const CsvRow& row) {
-  const bool existed = platform::QueryPath(log_path) == platform::PathKind::kFile;
-  std::optional<platform::File> log =
-      platform::File::Open(log_path, platform::File::Mode::kAppendShared);
+void AppendErrorLog(platform::FileSystem& fs, std::u16string_view log_path,
+                    std::u16string_view message, const CsvRow& row) {
+  const bool existed = fs.QueryPath(log_path) == platform::PathKind::kFile;
+  std::optional<platform::File> log = fs.OpenFile(log_path, platform::File::Mode::kAppendShared);
   if (!log) return;
   // Each write stands alone: a log that cannot take an entry never stops the run.
-  if (!existed) log->Write(kBom);
+  if (!existed) fs.Write(*log, kByteOrderMark);
 
   std::u16string line = u"[";
   line.append(Timestamp()).append(kEntryHead).append(message).append(u"\r\n");
-  log->Write(WideToUtf8(line));
+  fs.Write(*log, WideToUtf8(line));
   std::string formatted = FormatCsvRow(row);
   formatted.append("\r\n");
-  log->Write(formatted);
+  fs.Write(*log, formatted);
 }
 
 }  // namespace orlenta

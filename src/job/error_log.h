@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "csv/csv.h"
+#include "platform/platform.h"
 
 namespace orlenta {
 
@@ -11,6 +12,7 @@ namespace orlenta {
 /// `log_path`, creating it (with a byte-order mark) when missing. A log that
 /// cannot be opened is skipped silently. Throws AppException only when the
 /// entry cannot be converted to UTF-8.
-void AppendErrorLog(std::u16string_view log_path, std::u16string_view message, const CsvRow& row);
+void AppendErrorLog(platform::FileSystem& fs, std::u16string_view log_path,
+                    std::u16string_view message, const CsvRow& row);
 
 }  // namespace orlenta

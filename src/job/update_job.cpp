@@ -18,9 +18,7 @@ constexpr std::u16string_view kLogName = u"Orlenta_Error.log";
 constexpr std::u16string_view kTempSuffix = u".tmp";
 constexpr std::string_view kFrontColumn = "画像（表）";
 constexpr std::string_view kBackColumn = "画像（裏）";
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-constexpr std::u16string_view kUnexpected = u"予期しないエラーが発生しました。";
 constexpr std::u16string_view kCannotCreateFolder = u"ディレクトリを作成できません: ";
 constexpr std::u16string_view kCannotOpenCsv = u"CSVファイルを開けません: ";
 constexpr std::u16string_view kCannotReadCsv = u"CSVファイルの読み込みに失敗しました: ";
@@ -118,8 +116,8 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   EnsureFolder(back_folder, fs);
 
   std::string text = ReadWholeFile(csv_path, fs);
-  const bool with_bom = text.starts_with(kBom);
-  CsvTable table = ParseCsv(std::move(text), with_bom ? kBom.size() : 0);
+  const bool with_bom = text.starts_with(kByteOrderMark);
+  CsvTable table = ParseCsv(std::move(text), with_bom ? kByteOrderMark.size() : 0);
   if (table.row_count() == 0) Fail(kCsvEmpty, csv_path);
 
   const std::size_t front = FindColumn(table, kFrontColumn);
@@ -137,9 +135,9 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
     } catch (const AppException& e) {
       failure = e.message();
     } catch (...) {
-      failure = kUnexpected;
+      failure = kUnexpectedErrorText;
     }
-    AppendErrorLog(log_path, failure, table.CopyRow(row));
+    AppendErrorLog(fs, log_path, failure, table.CopyRow(row));
     table.SetField(row, column, {});
     ++failures;
   };

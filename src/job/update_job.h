@@ -14,15 +14,13 @@ namespace orlenta {
 /// Places every image of the CSV at `csv_path`, rewrites the CSV fully
 /// quoted through "<csv_path>.tmp" and returns the number of image cells
 /// that failed. Throws AppException when the job as a whole fails.
-std::uint32_t RunUpdateJob(const std::u16string& csv_path,
-                           platform::FileSystem& fs = platform::RealFileSystem());
+std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem& fs);
 
 /// Returns when `path` names a folder afterwards; throws AppException otherwise.
-void EnsureFolder(const std::u16string& path, platform::FileSystem& fs = platform::RealFileSystem());
+void EnsureFolder(const std::u16string& path, platform::FileSystem& fs);
 
 /// The whole file; throws AppException when it cannot be opened or read whole.
-std::string ReadWholeFile(const std::u16string& path,
-                          platform::FileSystem& fs = platform::RealFileSystem());
+std::string ReadWholeFile(const std::u16string& path, platform::FileSystem& fs);
 
 /// Index of the first header field equal to `name`; throws AppException.
 std::size_t FindColumn(const CsvTable& table, std::string_view name);  // in row 0

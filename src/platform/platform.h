@@ -44,20 +44,13 @@ std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16);
 
 enum class PathKind { kMissing, kFile, kFolder };
 
-/// What stands at `path`: kMissing also when it cannot be queried
-/// (Windows: GetFileAttributesW gave INVALID_FILE_ATTRIBUTES).
-PathKind QueryPath(std::u16string_view path);
-
 enum class CreateFolderResult { kCreated, kAlreadyExists, kFailed };
 
-/// Creates the last component of `path` with default security.
-/// kAlreadyExists when something (file or folder) already has that name.
-CreateFolderResult CreateFolder(std::u16string_view path);
-
-/// Copies `from` onto `to`, replacing a file of that name. The copy keeps the
-/// source's modification time (and on POSIX its permission bits). False on
-/// any failure; whatever a failed copy left at `to` stays there.
-bool CopyFileReplacing(std::u16string_view from, std::u16string_view to);
+enum class ReplaceResult {
+  kDone,
+  kBusy,    // sharing violation or access denied: may pass in a moment
+  kFailed,  // anything else
+};
 
 /// Identity of a file on its volume; equal identities are one file,
 /// whatever the spelling of the names.
@@ -67,31 +60,12 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-/// The identity of the file at `path`; nullopt when it cannot be opened or
-/// queried (a missing file among them).
-std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path);
-
-/// Deletes the file at `path`. False when it could not.
-bool DeleteFileAt(std::u16string_view path);
-
-enum class ReplaceResult {
-  kDone,
-  kBusy,    // sharing violation or access denied: may pass in a moment
-  kFailed,  // anything else
-};
-
-/// Moves `from` onto `to` in one atomic step, replacing `to` when it exists
-/// (Windows: MoveFileExW with REPLACE_EXISTING | WRITE_THROUGH; POSIX:
-/// rename). On failure both names are left as they were.
-ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to);
-
 /// A key under which two spellings of one path compare equal as the file
 /// system compares names: on Windows '/' becomes '\' and letters are folded
 /// to upper case; on POSIX '\' becomes '/'. Nothing else is resolved.
 std::u16string PathCompareKey(std::u16string_view path);
 
-/// An open file, closed when it leaves scope. Reads and writes are whole:
-/// a partial result counts as failure.
+/// An open file, closed when it leaves scope.
 class File {
  public:
   enum class Mode {
@@ -100,9 +74,6 @@ class File {
     kAppendShared,    // created when missing; every write goes to the end;
                       // other processes may read and write meanwhile
   };
-
-  /// Opens `path`; nullopt when it cannot (also when it names a folder).
-  static std::optional<File> Open(std::u16string_view path, Mode mode);
 
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
@@ -113,13 +84,6 @@ class File {
   /// The file's size in bytes; nullopt when it cannot be queried.
   std::optional<std::uint64_t> Size() const;
 
-  /// Reads up to `size` bytes into `buffer`. Returns the count read, 0 at the
-  /// end of the file, or -1 on a read error.
-  std::int64_t Read(char* buffer, std::size_t size);
-
-  /// Writes all of `data`. False when not every byte was written.
-  bool Write(std::string_view data);
-
   /// Pushes written data to stable storage (FlushFileBuffers / fsync).
   bool Sync();
 
@@ -128,12 +92,55 @@ class File {
   bool Close();
 
  private:
+  friend class FileSystem;
   explicit File(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_;
 };
 
-/// Waits for about `milliseconds`.
-void SleepFor(unsigned milliseconds);
+/// The program's one door to files and folders. Every method is the
+/// machine's own operation (implemented once per OS); a test derives and
+/// overrides only the call it wants to fail. Nothing here throws on a
+/// failure of the OS: each result says what happened.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  /// What stands at `path`: kMissing also when it cannot be queried, and for
+  /// a reserved device name on Windows.
+  virtual PathKind QueryPath(std::u16string_view path);
+
+  /// Creates the last component of `path` with default security.
+  /// kAlreadyExists when something (file or folder) already has that name.
+  virtual CreateFolderResult CreateFolder(std::u16string_view path);
+
+  /// Copies `from` onto `to`, replacing a file of that name. The copy keeps
+  /// the source's modification time (and on POSIX its permission bits).
+  /// False on any failure, a copy onto the source itself included; whatever
+  /// a failed copy left at `to` stays there.
+  virtual bool CopyFileReplacing(std::u16string_view from, std::u16string_view to);
+
+  /// The identity of the file at `path`; nullopt when it cannot be opened or
+  /// queried (a missing file among them).
+  virtual std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path);
+
+  /// Moves `from` onto `to` in one atomic step, replacing `to` when it exists
+  /// (Windows: MoveFileExW with REPLACE_EXISTING | WRITE_THROUGH; POSIX:
+  /// rename). On failure both names are left as they were.
+  virtual ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to);
+
+  /// Opens `path`; nullopt when it cannot (also when it names a folder).
+  virtual std::optional<File> OpenFile(std::u16string_view path, File::Mode mode);
+
+  /// Reads up to `size` bytes into `buffer`: the count read, 0 at the end of
+  /// the file, -1 on a read error.
+  virtual std::int64_t Read(File& file, char* buffer, std::size_t size);
+
+  /// Writes all of `data`. False when not every byte was written.
+  virtual bool Write(File& file, std::string_view data);
+
+  /// Waits for about `milliseconds` before a retry.
+  virtual void SleepFor(unsigned milliseconds);
+};
 
 // ---------------------------------------------------------------------------
 // Clock
@@ -146,62 +153,13 @@ struct LocalTime {
 LocalTime GetLocalTimeNow();
 
 // ---------------------------------------------------------------------------
-// Faults on demand. The job and image placement reach the file system through
-// this interface, so that tests can hand in a fake that fails where the OS
-// will not fail on request (a short read, a full disk, a busy target).
-// RealFileSystem() forwards every call to the free functions above.
-
-class FileSystem {
- public:
-  virtual ~FileSystem() = default;
-
-  virtual PathKind QueryPath(std::u16string_view path) = 0;
-  virtual CreateFolderResult CreateFolder(std::u16string_view path) = 0;
-  virtual bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) = 0;
-  virtual std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path) = 0;
-  virtual bool DeleteFileAt(std::u16string_view path) = 0;
-  virtual ReplaceResult ReplaceFileAtomically(std::u16string_view from,
-                                              std::u16string_view to) = 0;
-  virtual std::optional<File> OpenFile(std::u16string_view path, File::Mode mode) = 0;
-  virtual void SleepFor(unsigned milliseconds) = 0;
-
-  // Reads and writes on a file that OpenFile returned; a fake may cut them short.
-  virtual std::int64_t Read(File& file, char* buffer, std::size_t size) { return file.Read(buffer, size); }
-  virtual bool Write(File& file, std::string_view data) { return file.Write(data); }
-};
-
-/// The file system of the machine.
-FileSystem& RealFileSystem();
-
-// ---------------------------------------------------------------------------
 // Command line, window and message boxes
 
-/// The process's command line split into arguments, element 0 the program.
-/// Owns the split block (Windows: CommandLineToArgvW's, freed once by
-/// Release() or the destructor, whichever comes first).
-class CommandLine {
- public:
-  /// Splits the command line of this process. When the split fails the
-  /// count is 0.
-  CommandLine();
-  CommandLine(const CommandLine&) = delete;
-  CommandLine& operator=(const CommandLine&) = delete;
-  ~CommandLine();
-
-  int count() const { return count_; }
-  /// Argument `i` (0 <= i < count()).
-  std::u16string argument(int i) const;
-  /// Frees the block; later calls do nothing.
-  void Release();
-
- private:
-  int count_ = 0;
-  void* block_ = nullptr;
-};
-
-/// The POSIX entry hands its argv here before anything reads a CommandLine;
-/// Windows ignores it and asks the OS.
-void SetProcessArguments(int argc, char** argv);
+/// The process's arguments, element 0 the program; empty when the command
+/// line cannot be split. Windows splits its own command line
+/// (CommandLineToArgvW, block freed at once) and ignores `argc`/`argv`;
+/// POSIX converts `argv` leniently from UTF-8.
+std::vector<std::u16string> CommandLineArguments(int argc, char** argv);
 
 /// A handle of the processing window; empty (0) when there is none.
 using WindowHandle = std::intptr_t;

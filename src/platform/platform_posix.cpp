@@ -253,16 +253,6 @@ std::string NativeParent(const std::string& native) {
   return native.substr(0, slash);
 }
 
-int& ArgumentCount() {
-  static int count = 0;
-  return count;
-}
-
-char**& ArgumentVector() {
-  static char** vector = nullptr;
-  return vector;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -289,21 +279,21 @@ std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
 // ---------------------------------------------------------------------------
 // File system
 
-PathKind QueryPath(std::u16string_view path) {
+PathKind FileSystem::QueryPath(std::u16string_view path) {
   std::string native;
   struct stat info;
   if (!ToNativePath(path, native) || ::stat(native.c_str(), &info) != 0) return PathKind::kMissing;
   return S_ISDIR(info.st_mode) ? PathKind::kFolder : PathKind::kFile;
 }
 
-CreateFolderResult CreateFolder(std::u16string_view path) {
+CreateFolderResult FileSystem::CreateFolder(std::u16string_view path) {
   std::string native;
   if (!ToNativePath(path, native)) return CreateFolderResult::kFailed;
   if (::mkdir(native.c_str(), 0777) == 0) return CreateFolderResult::kCreated;
   return errno == EEXIST ? CreateFolderResult::kAlreadyExists : CreateFolderResult::kFailed;
 }
 
-bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
+bool FileSystem::CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
   std::string source_path, target_path;
   if (!ToNativePath(from, source_path) || !ToNativePath(to, target_path)) return false;
 
@@ -334,7 +324,7 @@ bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
   return target.Close();
 }
 
-std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path) {
+std::optional<FileIdentity> FileSystem::QueryFileIdentity(std::u16string_view path) {
   std::string native;
   struct stat info;
   if (!ToNativePath(path, native) || ::stat(native.c_str(), &info) != 0) return std::nullopt;
@@ -342,12 +332,8 @@ std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path) {
                       static_cast<std::uint64_t>(info.st_ino)};
 }
 
-bool DeleteFileAt(std::u16string_view path) {
-  std::string native;
-  return ToNativePath(path, native) && ::unlink(native.c_str()) == 0;
-}
-
-ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) {
+ReplaceResult FileSystem::ReplaceFileAtomically(std::u16string_view from,
+                                                std::u16string_view to) {
   std::string source_path, target_path;
   if (!ToNativePath(from, source_path) || !ToNativePath(to, target_path)) {
     return ReplaceResult::kFailed;
@@ -373,19 +359,19 @@ std::u16string PathCompareKey(std::u16string_view path) {
 // ---------------------------------------------------------------------------
 // File
 
-std::optional<File> File::Open(std::u16string_view path, Mode mode) {
+std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mode) {
   std::string native;
   if (!ToNativePath(path, native)) return std::nullopt;
   int flags = O_RDONLY;
   switch (mode) {
-    case Mode::kRead: flags = O_RDONLY; break;
-    case Mode::kWriteTruncate: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
-    case Mode::kAppendShared: flags = O_WRONLY | O_APPEND | O_CREAT; break;
+    case File::Mode::kRead: flags = O_RDONLY; break;
+    case File::Mode::kWriteTruncate: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case File::Mode::kAppendShared: flags = O_WRONLY | O_APPEND | O_CREAT; break;
   }
   const int fd = OpenRetrying(native.c_str(), flags, 0666);
   if (fd < 0) return std::nullopt;
   File file(fd);
-  if (mode == Mode::kRead) {
+  if (mode == File::Mode::kRead) {
     // open() of a folder for reading succeeds on POSIX; a folder is no file here.
     struct stat info;
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
@@ -414,20 +400,21 @@ std::optional<std::uint64_t> File::Size() const {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::int64_t File::Read(char* buffer, std::size_t size) {
-  if (handle_ < 0) return -1;
+std::int64_t FileSystem::Read(File& file, char* buffer, std::size_t size) {
+  const int fd = static_cast<int>(file.handle_);
+  if (fd < 0) return -1;
   // Keep each request well inside ssize_t and the kernel's per-call limit.
   constexpr std::size_t kMaxRequest = std::size_t{1} << 30;
   if (size > kMaxRequest) size = kMaxRequest;
   for (;;) {
-    const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+    const ssize_t got = ::read(fd, buffer, size);
     if (got >= 0) return got;
     if (errno != EINTR) return -1;
   }
 }
 
-bool File::Write(std::string_view data) {
-  return handle_ >= 0 && WriteAll(static_cast<int>(handle_), data.data(), data.size());
+bool FileSystem::Write(File& file, std::string_view data) {
+  return file.handle_ >= 0 && WriteAll(static_cast<int>(file.handle_), data.data(), data.size());
 }
 
 bool File::Sync() { return handle_ >= 0 && ::fsync(static_cast<int>(handle_)) == 0; }
@@ -438,7 +425,7 @@ bool File::Close() {
   return handle >= 0 && ::close(static_cast<int>(handle)) == 0;
 }
 
-void SleepFor(unsigned milliseconds) {
+void FileSystem::SleepFor(unsigned milliseconds) {
   struct timespec remaining;
   remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
   remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
@@ -460,34 +447,12 @@ LocalTime GetLocalTimeNow() {
 // ---------------------------------------------------------------------------
 // Command line, window and message boxes
 
-void SetProcessArguments(int argc, char** argv) {
-  ArgumentCount() = argv != nullptr && argc > 0 ? argc : 0;
-  ArgumentVector() = argv;
-}
-
-CommandLine::CommandLine() {
-  auto arguments = std::make_unique<std::vector<std::u16string>>();
-  arguments->reserve(static_cast<std::size_t>(ArgumentCount()));
-  for (int i = 0; i < ArgumentCount(); ++i) {
-    const char* argument = ArgumentVector()[i];
-    arguments->push_back(DecodeUtf8(argument != nullptr ? argument : ""));
-  }
-  count_ = static_cast<int>(arguments->size());
-  block_ = arguments.release();
-}
-
-CommandLine::~CommandLine() { Release(); }
-
-std::u16string CommandLine::argument(int i) const {
-  const auto* arguments = static_cast<const std::vector<std::u16string>*>(block_);
-  if (arguments == nullptr || i < 0 || i >= count_) return {};
-  return (*arguments)[static_cast<std::size_t>(i)];
-}
-
-void CommandLine::Release() {
-  delete static_cast<std::vector<std::u16string>*>(block_);
-  block_ = nullptr;
-  count_ = 0;
+std::vector<std::u16string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::u16string> arguments;
+  if (argv == nullptr || argc <= 0) return arguments;
+  arguments.reserve(static_cast<std::size_t>(argc));
+  for (int i = 0; i < argc; ++i) arguments.push_back(DecodeUtf8(argv[i] != nullptr ? argv[i] : ""));
+  return arguments;
 }
 
 WindowHandle ShowProcessingWindow(std::u16string_view /*title*/, std::u16string_view text) {

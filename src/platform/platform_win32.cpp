@@ -91,6 +91,8 @@ std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
 // ---------------------------------------------------------------------------
 // File system
 
+namespace {
+
 /// Whether `path` names a reserved device (CON, NUL.png, dir\COM1, ...):
 /// Windows resolves those to a short \\.\NAME, so a full path that does not
 /// fit a small buffer is none. A path already in such a namespace (it starts
@@ -103,7 +105,9 @@ bool NamesDevice(const std::u16string& path) {
   return length > 0 && length < kDeviceLength && std::wcsncmp(full, L"\\\\.\\", 4) == 0;
 }
 
-PathKind QueryPath(std::u16string_view path) {
+}  // namespace
+
+PathKind FileSystem::QueryPath(std::u16string_view path) {
   const auto win = ToWinPath(path);
   if (!win) return PathKind::kMissing;
   const DWORD attributes = GetFileAttributesW(AsWide(*win));
@@ -113,7 +117,7 @@ PathKind QueryPath(std::u16string_view path) {
   return NamesDevice(*win) ? PathKind::kMissing : PathKind::kFile;
 }
 
-CreateFolderResult CreateFolder(std::u16string_view path) {
+CreateFolderResult FileSystem::CreateFolder(std::u16string_view path) {
   const auto win = ToWinPath(path);
   if (!win) return CreateFolderResult::kFailed;
   if (CreateDirectoryW(AsWide(*win), nullptr)) return CreateFolderResult::kCreated;
@@ -121,7 +125,7 @@ CreateFolderResult CreateFolder(std::u16string_view path) {
                                                 : CreateFolderResult::kFailed;
 }
 
-bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
+bool FileSystem::CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
   const auto source = ToWinPath(from);
   const auto target = ToWinPath(to);
   if (!source || !target) return false;
@@ -130,7 +134,7 @@ bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) {
   return CopyFileW(AsWide(*source), AsWide(*target), FALSE) != 0;
 }
 
-std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path) {
+std::optional<FileIdentity> FileSystem::QueryFileIdentity(std::u16string_view path) {
   const auto win = ToWinPath(path);
   if (!win) return std::nullopt;
   ScopedHandle file(CreateFileW(AsWide(*win), FILE_READ_ATTRIBUTES,
@@ -143,12 +147,8 @@ std::optional<FileIdentity> QueryFileIdentity(std::u16string_view path) {
                       (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-bool DeleteFileAt(std::u16string_view path) {
-  const auto win = ToWinPath(path);
-  return win && DeleteFileW(AsWide(*win)) != 0;
-}
-
-ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) {
+ReplaceResult FileSystem::ReplaceFileAtomically(std::u16string_view from,
+                                                std::u16string_view to) {
   const auto source = ToWinPath(from);
   const auto target = ToWinPath(to);
   if (!source || !target) return ReplaceResult::kFailed;
@@ -183,21 +183,21 @@ std::u16string PathCompareKey(std::u16string_view path) {
 // ---------------------------------------------------------------------------
 // File
 
-std::optional<File> File::Open(std::u16string_view path, Mode mode) {
+std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mode) {
   const auto win = ToWinPath(path);
   if (!win) return std::nullopt;
   DWORD access = GENERIC_READ;
   DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
-    case Mode::kRead:
+    case File::Mode::kRead:
       break;
-    case Mode::kWriteTruncate:
+    case File::Mode::kWriteTruncate:
       access = GENERIC_WRITE;
       share = FILE_SHARE_READ;
       disposition = CREATE_ALWAYS;
       break;
-    case Mode::kAppendShared:
+    case File::Mode::kAppendShared:
       // Append-only access makes every write land at the current end, also
       // when another process has written meanwhile.
       access = FILE_APPEND_DATA;
@@ -231,24 +231,24 @@ std::optional<std::uint64_t> File::Size() const {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-std::int64_t File::Read(char* buffer, std::size_t size) {
-  if (handle_ == kClosed) return -1;
+std::int64_t FileSystem::Read(File& file, char* buffer, std::size_t size) {
+  if (file.handle_ == kClosed) return -1;
   constexpr std::size_t kMaxRequest = std::size_t{1} << 30;  // a DWORD count, far below 4 GiB
   DWORD got = 0;
   const DWORD request = static_cast<DWORD>(size < kMaxRequest ? size : kMaxRequest);
-  if (!ReadFile(ToHandle(handle_), buffer, request, &got, nullptr)) return -1;
+  if (!ReadFile(ToHandle(file.handle_), buffer, request, &got, nullptr)) return -1;
   return got;
 }
 
-bool File::Write(std::string_view data) {
-  if (handle_ == kClosed) return false;
+bool FileSystem::Write(File& file, std::string_view data) {
+  if (file.handle_ == kClosed) return false;
   constexpr std::size_t kMaxRequest = std::size_t{1} << 30;
   const char* next = data.data();
   std::size_t left = data.size();
   while (left > 0) {
     const DWORD request = static_cast<DWORD>(left < kMaxRequest ? left : kMaxRequest);
     DWORD written = 0;
-    if (!WriteFile(ToHandle(handle_), next, request, &written, nullptr) || written == 0) {
+    if (!WriteFile(ToHandle(file.handle_), next, request, &written, nullptr) || written == 0) {
       return false;
     }
     next += written;
@@ -265,7 +265,7 @@ bool File::Close() {
   return handle != kClosed && CloseHandle(ToHandle(handle)) != 0;
 }
 
-void SleepFor(unsigned milliseconds) { Sleep(milliseconds); }
+void FileSystem::SleepFor(unsigned milliseconds) { Sleep(milliseconds); }
 
 // ---------------------------------------------------------------------------
 // Clock
@@ -279,26 +279,20 @@ LocalTime GetLocalTimeNow() {
 // ---------------------------------------------------------------------------
 // Command line, window and message boxes
 
-void SetProcessArguments(int /*argc*/, char** /*argv*/) {}
-
-CommandLine::CommandLine() {
-  count_ = 0;
-  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count_);
-  if (arguments == nullptr) count_ = 0;
-  block_ = arguments;
-}
-
-CommandLine::~CommandLine() { Release(); }
-
-std::u16string CommandLine::argument(int i) const {
-  if (block_ == nullptr || i < 0 || i >= count_) return {};
-  return std::u16string(reinterpret_cast<const char16_t*>(static_cast<LPWSTR*>(block_)[i]));
-}
-
-void CommandLine::Release() {
-  if (block_ != nullptr) LocalFree(block_);
-  block_ = nullptr;
-  count_ = 0;
+std::vector<std::u16string> CommandLineArguments(int /*argc*/, char** /*argv*/) {
+  int count = 0;
+  LPWSTR* block = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::u16string> arguments;
+  if (block == nullptr) return arguments;
+  // Copy out and free the block at once, so no path of the run owns it.
+  struct Freed {
+    LPWSTR* block;
+    ~Freed() { LocalFree(block); }
+  } freed{block};
+  arguments.reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
+  for (int i = 0; i < count; ++i)
+    arguments.emplace_back(reinterpret_cast<const char16_t*>(block[i]));
+  return arguments;
 }
 
 WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view text) {

@@ -8,6 +8,9 @@
 
 namespace orlenta {
 
+/// The UTF-8 byte-order mark, which the CSV and the log may begin with.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 inline constexpr std::u16string_view kUtf8ToWideFailed = u"UTF-8文字列の変換に失敗しました。";
 inline constexpr std::u16string_view kWideToUtf8Failed = u"ワイド文字列のUTF-8変換に失敗しました。";
 
