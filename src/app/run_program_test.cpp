@@ -4,9 +4,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <initializer_list>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,305 +15,106 @@ namespace orlenta {
 namespace {
 
 using platform::MessageIcon;
-using platform::PathKind;
 using platform::WindowHandle;
+using enum platform::PathKind;
+using Job = std::function<std::uint32_t()>;
 
-struct Box {
-  std::u16string text;
-  std::u16string title;
-  MessageIcon icon;
+Job Returns(std::uint32_t count) { return [count] { return count; }; }
+
+template <class Exception>
+Job Throws(Exception e) { return [e]() -> std::uint32_t { throw e; }; }
+
+struct Row {
+  const char* name;
+  std::vector<std::u16string> arguments;
+  std::u16string calls;  // the host's calls in order, one line each
+  int exit_code;
+  platform::PathKind kind = kFile;  // what QueryPath answers
+  WindowHandle window = 7;          // what ShowProcessingWindow returns
+  Job job = Returns(0);
+  bool information_box_throws = false;
 };
 
-// Records every call in order; each call's outcome is set up by the test.
-class RecordingHost : public ProgramHost {
+/// Answers as its row says and writes down every call.
+class RecordingHost final : public ProgramHost {
  public:
-  std::optional<std::vector<std::u16string>> arguments;  // nullopt: failed split
-  std::map<std::u16string, PathKind> paths;
-  WindowHandle window_to_return = 7;
-  std::function<std::uint32_t()> job = [] { return 0u; };
-  bool completion_box_throws = false;
+  explicit RecordingHost(const Row& row) : row_(row) {}
+  std::u16string calls;
 
-  std::vector<std::string> events;
-  std::vector<Box> boxes;
-  std::vector<std::u16string> job_paths;
-  std::vector<std::u16string> queried;
-  std::u16string window_title, window_text;
-  int releases = 0;
-
-  void SplitCommandLine() override {
-    EXPECT_EQ(split_, false) << "split twice";
-    split_ = true;
-    events.push_back("split");
-  }
-  int ArgumentCount() override {
-    EXPECT_TRUE(split_);
-    EXPECT_EQ(releases, 0) << "count read after release";
-    return arguments ? static_cast<int>(arguments->size()) : 0;
-  }
-  std::u16string Argument(int index) override {
-    EXPECT_EQ(releases, 0) << "argument read after release";
-    EXPECT_TRUE(arguments && index >= 0 && index < static_cast<int>(arguments->size()));
-    return arguments->at(static_cast<std::size_t>(index));
-  }
-  void ReleaseArguments() override {
-    ++releases;
-    events.push_back("release");
-  }
-  PathKind QueryPath(std::u16string_view path) override {
-    events.push_back("query");
-    queried.emplace_back(path);
-    const auto it = paths.find(std::u16string(path));
-    return it == paths.end() ? PathKind::kMissing : it->second;
+  platform::PathKind QueryPath(std::u16string_view path) override {
+    Note({u"query ", path});
+    return row_.kind;
   }
   WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view text) override {
-    events.push_back("window");
-    window_title = title;
-    window_text = text;
-    return window_to_return;
+    Note({u"window ", title, u" / ", text});
+    return row_.window;
   }
   void DestroyProcessingWindow(WindowHandle window) override {
-    events.push_back("destroy");
-    EXPECT_NE(window, 0);
-    EXPECT_EQ(window, window_to_return);
+    Note({u"destroy ", std::u16string(1, static_cast<char16_t>(u'0' + window))});
   }
   void ShowMessageBox(std::u16string_view text, std::u16string_view title,
                       MessageIcon icon) override {
-    if (completion_box_throws && icon == MessageIcon::kInformation) {
-      events.push_back("box failed");
-      throw std::bad_alloc();
-    }
-    events.push_back(icon == MessageIcon::kError ? "error box" : "information box");
-    boxes.push_back({std::u16string(text), std::u16string(title), icon});
+    const bool information = icon == MessageIcon::kInformation;
+    if (information && row_.information_box_throws) throw std::bad_alloc();
+    Note({u"box ", title, information ? u" / information / " : u" / error / ", text});
   }
   std::uint32_t RunUpdateJob(const std::u16string& csv_path) override {
-    events.push_back("job");
-    job_paths.push_back(csv_path);
-    return job();
+    Note({u"job ", csv_path});
+    return row_.job();
   }
 
  private:
-  bool split_ = false;
+  void Note(std::initializer_list<std::u16string_view> parts) {
+    for (std::u16string_view part : parts) calls += part;
+    calls += u'\n';
+  }
+  const Row& row_;
 };
 
-// What every run must hold, whatever its outcome.
-void ExpectSoundRun(const RecordingHost& host) {
-  EXPECT_EQ(host.boxes.size(), 1u) << "exactly one box per run";
-  EXPECT_EQ(host.releases, 1) << "arguments released exactly once";
-  int shown = 0, destroyed = 0;
-  for (const std::string& e : host.events) {
-    if (e == "window" && host.window_to_return != 0) ++shown;
-    if (e == "destroy") ++destroyed;
-    if (e == "error box" || e == "information box") {
-      EXPECT_EQ(shown, destroyed) << "window still up when the box appeared";
-    }
-  }
-  EXPECT_LE(destroyed, shown);
-  if (host.window_to_return == 0) {
-    EXPECT_EQ(destroyed, 0);
-  }
-  EXPECT_NE(host.events.back(), "window");
-}
-
-const std::u16string kProgram = u"C:\\tools\\Orlenta.exe";
-const std::u16string kCsv = u"C:\\データ\\list.csv";
-
-std::u16string MissingText(const std::u16string& path) {
-  return std::u16string(u"CSVファイルが存在しません:\n") + path;
-}
-
-const std::u16string kUsage = u"引数が不足しています。\n使い方:\n  Orlenta.exe <CSVファイルパス>";
-const std::u16string kUnexpected = u"予期しないエラーが発生しました。";
-
-struct EarlyExitCase {
-  const char* name;
-  std::optional<std::vector<std::u16string>> arguments;
-  std::map<std::u16string, PathKind> paths;
-  std::u16string text;
-  std::vector<std::string> events;
-};
-
-TEST(RunProgramTest, EarlyExitsShowOneErrorBoxAndNoWindow) {
-  const std::vector<std::string> usage_events = {"split", "error box", "release"};
-  const std::vector<std::string> missing_events = {"split", "query", "error box", "release"};
-  const std::u16string folder = u"C:\\データ";
-  const EarlyExitCase cases[] = {
-      {"no argument", std::vector<std::u16string>{kProgram}, {}, kUsage, usage_events},
-      {"failed split", std::nullopt, {}, kUsage, usage_events},
-      {"empty command line", std::vector<std::u16string>{}, {}, kUsage, usage_events},
-      {"folder", std::vector<std::u16string>{kProgram, folder}, {{folder, PathKind::kFolder}},
-       MissingText(folder), missing_events},
-      {"missing file", std::vector<std::u16string>{kProgram, kCsv}, {}, MissingText(kCsv),
-       missing_events},
-      {"empty argument", std::vector<std::u16string>{kProgram, u""}, {},
-       u"CSVファイルが存在しません:\n", missing_events},
-      {"path kept as received", std::vector<std::u16string>{kProgram, u"  rel/x .csv "}, {},
-       MissingText(u"  rel/x .csv "), missing_events},
-      {"only the first argument is checked",
-       std::vector<std::u16string>{kProgram, u"gone.csv", kCsv},
-       {{kCsv, PathKind::kFile}}, MissingText(u"gone.csv"), missing_events},
+TEST(RunProgramTest, OneBoxAfterTheWindowIsGoneAndTheExitCode) {
+  const std::u16string program = u"C:\\Orlenta\\Orlenta.exe", csv = u"C:\\データ\\list.csv";
+  const auto error = [](std::u16string_view text) {
+    return u"box Orlenta エラー / error / " + std::u16string(text) + u"\n";
   };
-  for (const EarlyExitCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    RecordingHost host;
-    host.arguments = c.arguments;
-    host.paths = c.paths;
-    EXPECT_EQ(RunProgram(host), 1);
-    EXPECT_EQ(host.events, c.events);
-    ExpectSoundRun(host);
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].text, c.text);
-    EXPECT_EQ(host.boxes[0].title, u"Orlenta エラー");
-    EXPECT_EQ(host.boxes[0].icon, MessageIcon::kError);
-    EXPECT_TRUE(host.job_paths.empty());
-  }
-}
-
-TEST(RunProgramTest, CompletedRunInOrder) {
-  RecordingHost host;
-  host.arguments = std::vector<std::u16string>{kProgram, kCsv};
-  host.paths[kCsv] = PathKind::kFile;
-  EXPECT_EQ(RunProgram(host), 0);
-  const std::vector<std::string> expected = {"split", "query",           "window", "job",
-                                             "destroy", "information box", "release"};
-  EXPECT_EQ(host.events, expected);
-  ExpectSoundRun(host);
-  EXPECT_EQ(host.queried, std::vector<std::u16string>{kCsv});
-  EXPECT_EQ(host.job_paths, std::vector<std::u16string>{kCsv});
-  EXPECT_EQ(host.window_title, u"Orlenta");
-  EXPECT_EQ(host.window_text, u"処理中です。しばらくお待ちください。");
-  ASSERT_EQ(host.boxes.size(), 1u);
-  EXPECT_EQ(host.boxes[0].text, u"処理が完了しました。");
-  EXPECT_EQ(host.boxes[0].title, u"Orlenta");
-  EXPECT_EQ(host.boxes[0].icon, MessageIcon::kInformation);
-}
-
-TEST(RunProgramTest, FurtherArgumentsChangeNothing) {
-  RecordingHost host;
-  host.arguments = std::vector<std::u16string>{kProgram, kCsv, u"second.csv", u""};
-  host.paths[kCsv] = PathKind::kFile;
-  EXPECT_EQ(RunProgram(host), 0);
-  EXPECT_EQ(host.queried, std::vector<std::u16string>{kCsv});
-  EXPECT_EQ(host.job_paths, std::vector<std::u16string>{kCsv});
-  ExpectSoundRun(host);
-}
-
-TEST(RunProgramTest, FailedCellsStillExitZero) {
-  RecordingHost host;
-  host.arguments = std::vector<std::u16string>{kProgram, kCsv};
-  host.paths[kCsv] = PathKind::kFile;
-  host.job = [] { return 12u; };
-  EXPECT_EQ(RunProgram(host), 0);
-  ExpectSoundRun(host);
-  ASSERT_EQ(host.boxes.size(), 1u);
-  EXPECT_EQ(host.boxes[0].text,
-            u"処理が完了しました。\r\n画像処理に失敗した件数: 12件\r\n"
-            u"失敗した項目は空欄にし、エラーログを出力しました。");
-  EXPECT_EQ(host.boxes[0].icon, MessageIcon::kInformation);
-}
-
-struct FailureCase {
-  const char* name;
-  std::function<std::uint32_t()> job;
-  WindowHandle window;
-  std::u16string text;
-  std::vector<std::string> events;
-};
-
-TEST(RunProgramTest, JobFailuresRemoveTheWindowThenShowTheError) {
-  const std::u16string message = u"CSVヘッダが見つかりません: 画像（表）";
-  const std::vector<std::string> with_window = {"split",   "query",     "window", "job",
-                                                "destroy", "release", "error box"};
-  const std::vector<std::string> without_window = {"split", "query",   "window",
-                                                   "job",   "release", "error box"};
-  const FailureCase cases[] = {
-      {"AppException", [&]() -> std::uint32_t { throw AppException(message); }, 7, message,
-       with_window},
-      {"AppException with line feeds", []() -> std::uint32_t { throw AppException(u"a\nb\n"); },
-       7, u"a\nb\n", with_window},
-      {"AppException with empty text", []() -> std::uint32_t { throw AppException(u""); }, 7,
-       u"", with_window},
-      {"out of memory", []() -> std::uint32_t { throw std::bad_alloc(); }, 7, kUnexpected,
-       with_window},
-      {"foreign exception", []() -> std::uint32_t { throw 42; }, 7, kUnexpected, with_window},
-      {"AppException, no window", [&]() -> std::uint32_t { throw AppException(message); }, 0,
-       message, without_window},
-      {"out of memory, no window", []() -> std::uint32_t { throw std::bad_alloc(); }, 0,
-       kUnexpected, without_window},
+  const auto completion = [](std::u16string_view text) {
+    return u"box Orlenta / information / " + std::u16string(text) + u"\n";
   };
-  for (const FailureCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    RecordingHost host;
-    host.arguments = std::vector<std::u16string>{kProgram, kCsv};
-    host.paths[kCsv] = PathKind::kFile;
-    host.window_to_return = c.window;
-    host.job = c.job;
-    EXPECT_EQ(RunProgram(host), 1);
-    EXPECT_EQ(host.events, c.events);
-    ExpectSoundRun(host);
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].text, c.text);
-    EXPECT_EQ(host.boxes[0].title, u"Orlenta エラー");
-    EXPECT_EQ(host.boxes[0].icon, MessageIcon::kError);
+  const std::u16string usage =
+      error(u"引数が不足しています。\n使い方:\n  Orlenta.exe <CSVファイルパス>");
+  const std::u16string missing = u"CSVファイルが存在しません:\n";
+  const std::u16string unexpected = error(u"予期しないエラーが発生しました。");
+  const std::u16string done = completion(u"処理が完了しました。");
+  const std::u16string ran = u"query C:\\データ\\list.csv\n"
+                             u"window Orlenta / 処理中です。しばらくお待ちください。\n"
+                             u"job C:\\データ\\list.csv\n";
+  const std::u16string gone = ran + u"destroy 7\n";
+  const Row rows[] = {
+      {"empty command line", {}, usage, 1},
+      {"program only", {program}, usage, 1},
+      {"empty argument", {program, u""}, u"query \n" + error(missing), 1, kMissing},
+      {"folder", {program, u"C:\\データ"}, u"query C:\\データ\n" + error(missing + u"C:\\データ"),
+       1, kFolder},
+      {"missing file", {program, csv}, u"query " + csv + u"\n" + error(missing + csv), 1, kMissing},
+      {"job returns 0", {program, csv}, gone + done, 0},
+      {"further arguments ignored", {program, csv, u"other.csv", u""}, gone + done, 0},
+      {"job returns 12", {program, csv},
+       gone + completion(u"処理が完了しました。\r\n画像処理に失敗した件数: 12件\r\n"
+                         u"失敗した項目は空欄にし、エラーログを出力しました。"),
+       0, kFile, 7, Returns(12)},
+      {"job throws AppException", {program, csv}, gone + error(u"CSVが空です:\n x"), 1, kFile, 7,
+       Throws(AppException(u"CSVが空です:\n x"))},
+      {"job throws bad_alloc", {program, csv}, gone + unexpected, 1, kFile, 7,
+       Throws(std::bad_alloc())},
+      {"no window", {program, csv}, ran + done, 0, kFile, 0},
+      // Fails once the window is gone: the window is not destroyed again.
+      {"completion box throws", {program, csv}, gone + unexpected, 1, kFile, 7, Returns(2), true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordingHost host(row);
+    EXPECT_EQ(RunProgram(host, row.arguments), row.exit_code);
+    EXPECT_EQ(host.calls, row.calls);
   }
-}
-
-TEST(RunProgramTest, NoWindowJobStillRunsAndNothingIsDestroyed) {
-  RecordingHost host;
-  host.arguments = std::vector<std::u16string>{kProgram, kCsv};
-  host.paths[kCsv] = PathKind::kFile;
-  host.window_to_return = 0;
-  host.job = [] { return 3u; };
-  EXPECT_EQ(RunProgram(host), 0);
-  const std::vector<std::string> expected = {"split", "query", "window", "job",
-                                             "information box", "release"};
-  EXPECT_EQ(host.events, expected);
-  ExpectSoundRun(host);
-}
-
-// Out of memory once the window is gone (the completion box cannot be
-// built): the second handler reports it, and the window is not destroyed again.
-TEST(RunProgramTest, FailureAfterTheWindowIsGoneDestroysNothingTwice) {
-  RecordingHost host;
-  host.arguments = std::vector<std::u16string>{kProgram, kCsv};
-  host.paths[kCsv] = PathKind::kFile;
-  host.job = [] { return 2u; };
-  host.completion_box_throws = true;
-  EXPECT_EQ(RunProgram(host), 1);
-  const std::vector<std::string> expected = {"split",      "query",   "window",   "job",
-                                             "destroy", "box failed", "release", "error box"};
-  EXPECT_EQ(host.events, expected);
-  ExpectSoundRun(host);
-  ASSERT_EQ(host.boxes.size(), 1u);
-  EXPECT_EQ(host.boxes[0].text, kUnexpected);
-  EXPECT_EQ(host.boxes[0].title, u"Orlenta エラー");
-}
-
-TEST(ComposeCompletionTextTest, Counts) {
-  const std::u16string head = u"処理が完了しました。\r\n画像処理に失敗した件数: ";
-  const std::u16string tail = u"件\r\n失敗した項目は空欄にし、エラーログを出力しました。";
-  const struct {
-    std::uint32_t count;
-    std::u16string digits;
-  } cases[] = {{1, u"1"},     {3, u"3"},       {9, u"9"},           {10, u"10"},
-               {12, u"12"},   {100, u"100"},   {1000000, u"1000000"}, {4294967295u, u"4294967295"}};
-  EXPECT_EQ(ComposeCompletionText(0), u"処理が完了しました。");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.count);
-    EXPECT_EQ(ComposeCompletionText(c.count), head + c.digits + tail);
-  }
-}
-
-TEST(ShowMessagesTest, TitlesAndIcons) {
-  RecordingHost host;
-  ShowErrorMessage(host, u"x\ny");
-  ShowCompletion(host, 0);
-  ASSERT_EQ(host.boxes.size(), 2u);
-  EXPECT_EQ(host.boxes[0].text, u"x\ny");
-  EXPECT_EQ(host.boxes[0].title, u"Orlenta エラー");
-  EXPECT_EQ(host.boxes[0].icon, MessageIcon::kError);
-  EXPECT_EQ(host.boxes[1].text, u"処理が完了しました。");
-  EXPECT_EQ(host.boxes[1].title, u"Orlenta");
-  EXPECT_EQ(host.boxes[1].icon, MessageIcon::kInformation);
 }
 
 }  // namespace
