@@ -45,7 +45,11 @@ else
   echo "== example copied to $work_dir"
 fi
 
-orlenta_install_packages
+if [ "$windows" -eq 1 ]; then
+  orlenta_install_packages windows
+else
+  orlenta_install_packages
+fi
 
 status=0
 if [ "$windows" -eq 0 ]; then
@@ -58,8 +62,9 @@ else
   echo "== building (windows)"
   cmake --preset windows >/dev/null
   cmake --build --preset windows --target orlenta
-  trap orlenta_stop_wine EXIT
-  orlenta_start_wine "$root/build/windows"
+  trap orlenta_stop EXIT
+  orlenta_start_wine "$root/build/windows/wineprefix"
+  orlenta_wine_managed Y  # the tests turn it off for their display
   win_csv=$(winepath -w "$csv" 2>/dev/null)
   echo "== running Orlenta.exe $win_csv (close the message box to finish)"
   (cd "$work_dir" && wine "$root/build/windows/bin/Orlenta.exe" "$win_csv") || status=$?

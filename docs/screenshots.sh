@@ -9,56 +9,33 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "${1:-$root/build/windows/bin/Orlenta.exe}")
 [ -f "$exe" ] || { echo "not built: $exe" >&2; exit 1; }
 
-export WINEPREFIX=$(dirname "$(dirname "$exe")")/screenshots-wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$(dirname "$WINEPREFIX")"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+source "$root/scripts/common.sh"
+work=$(mktemp -d)
+trap 'orlenta_stop; rm -rf "$work"' EXIT
+trap "exit 1" INT TERM
+
+prefix=$(dirname "$(dirname "$exe")")/screenshots-wineprefix
+if [ ! -f "$prefix/system.reg" ]; then
+  orlenta_start_wine "$prefix"
   for font in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "System" "MS Sans Serif" "MS UI Gothic"; do
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
   done
-  wineserver -k || true
-  wineserver -w
+  orlenta_stop  # the replacements take effect from the next start of the server
 fi
-
-display=
-for n in $(seq 120 160); do
-  if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-work=$(mktemp -d)
-xvfb_pid=
-server_pid=
-cleanup() {
-  [ -z "$server_pid" ] || { wineserver -k 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; }
-  [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 1" INT TERM
-Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY=$display
-wineserver -f -p >/dev/null 2>&1 &
-server_pid=$!
+orlenta_start_display 640x360
+orlenta_start_wine "$prefix"
+orlenta_warm_up "$exe"
 
 # Enough rows that the processing window stays up for a while.
 mkdir -p "$work/images"
 convert -size 32x32 xc:'#3080c0' "$work/images/front.jpg"
 cp "$work/images/front.jpg" "$work/images/back.jpg"
 win_images=$(winepath -w "$work/images")
-python3 - "$work/list.csv" "$win_images" <<'PY'
-import sys
-csv, images = sys.argv[1], sys.argv[2]
-rows = ["ID,画像（表）,画像（裏）"]
-rows += ["%d,%s\\front.jpg,%s\\back.jpg" % (i, images, images) for i in range(1, 20001)]
-rows += ["20001,%s\\missing.jpg," % images]
-with open(csv, "wb") as f:
-    f.write(b"\xef\xbb\xbf" + "".join(r + "\r\n" for r in rows).encode("utf-8"))
-PY
+{
+  printf '\xef\xbb\xbfID,画像（表）,画像（裏）\r\n'
+  seq 1 20000 | D=$win_images awk '{ printf "%d,%s\\front.jpg,%s\\back.jpg\r\n", $1, ENVIRON["D"], ENVIRON["D"] }'
+  printf '20001,%s\\missing.jpg,\r\n' "$win_images"
+} >"$work/list.csv"
 
 (cd "$work" && wine explorer /desktop=shot,640x360 "$exe" "$(winepath -w "$work/list.csv")" >/dev/null 2>&1) &
 run_pid=$!

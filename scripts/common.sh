@@ -1,19 +1,29 @@
-# Shared by run.sh and test.sh: installs what the build needs, once.
+# Shared by run.sh, test.sh, docs/screenshots.sh and the end-to-end harness:
+# installs what a build needs, and starts the one private X display and Wine
+# server that every run of Orlenta.exe here goes through.
+#
+# Run directly, it wraps a command in that display and server:
+#   bash scripts/common.sh with-wine path/to/Orlenta.exe COMMAND [ARGS...]
 # shellcheck shell=bash
 
+# What the native build, its tests and the benchmarks need.
 ORLENTA_PACKAGES=(
-  cmake ninja-build g++ python3 zip time
+  cmake ninja-build g++ python3 time
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix wine wine64
-  xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
+)
+# Added for the Windows build under Wine, the fuzz targets and the pictures.
+ORLENTA_WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool
+  imagemagick fonts-ipafont-gothic clang libclang-rt-14-dev
 )
 
-# Installs the packages of ORLENTA_PACKAGES that are missing (quiet, idempotent).
+# orlenta_install_packages [windows]: installs the missing packages of the
+# native set, and of the Windows set too when asked (quiet, idempotent).
 orlenta_install_packages() {
-  local missing=()
-  local p
-  for p in "${ORLENTA_PACKAGES[@]}"; do
+  local wanted=("${ORLENTA_PACKAGES[@]}")
+  [ "${1:-}" != windows ] || wanted+=("${ORLENTA_WINDOWS_PACKAGES[@]}")
+  local missing=() p
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -24,28 +34,126 @@ orlenta_install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Makes the private Wine prefix under the Windows build folder, once, and
-# starts one persistent wineserver for it. Sets ORLENTA_WINESERVER_PID.
+# orlenta_start_display [WIDTHxHEIGHT]: starts Xvfb on a free display number
+# and exports DISPLAY. Wine must see it from its first process on: the
+# prefix's desktop process keeps the display it was started with.
+orlenta_start_display() {
+  local n
+  ORLENTA_XVFB_PID=
+  for n in $(seq 90 189); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+  done
+  Xvfb ":$n" -screen 0 "${1:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
+  ORLENTA_XVFB_PID=$!
+  local _
+  for _ in $(seq 1 150); do
+    [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+    kill -0 "$ORLENTA_XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "Xvfb did not start on :$n" >&2
+  return 1
+}
+
+# orlenta_start_wine PREFIX: makes the Wine prefix once and starts one
+# persistent wineserver for it, so each program start costs a tenth of a
+# second instead of seconds.
 orlenta_start_wine() {
-  export WINEPREFIX="$1/wineprefix"
+  export WINEPREFIX=$1
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$(dirname "$WINEPREFIX")"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== creating Wine prefix"
+    echo "== creating Wine prefix $WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
   wineserver -f -p >/dev/null 2>&1 &
   ORLENTA_WINESERVER_PID=$!
-  # Let the prefix's own services come up before the tests start in parallel.
-  timeout 120 wine cmd /c exit >/dev/null 2>&1 || true
 }
 
-orlenta_stop_wine() {
+# orlenta_wine_managed Y|N: whether a window manager handles Wine's windows.
+# Xvfb has none, and Wine waits two seconds for one each time it hides a
+# managed window; a desktop has one.
+orlenta_wine_managed() {
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$1" /f >/dev/null 2>&1 || true
+}
+
+# orlenta_warm_up EXE: waits until EXE opens a window on DISPLAY. A desktop
+# process left from a start without a display fails every window until it
+# ends. The usage box of a run without argument is the test: its title is
+# read before a key is sent (a window that reads no name does not answer
+# yet), and the key is sent again until the process has gone. The key is
+# Space, which the OK button acts on at its release: a Return closes the box
+# on the press, its release goes nowhere, and the boxes of later runs then
+# close by themselves.
+orlenta_warm_up() {
+  local exe=$1 deadline=$((SECONDS + 90)) pid win seen _
+  while :; do
+    setsid wine "$exe" </dev/null >/dev/null 2>&1 &
+    pid=$!
+    seen=
+    for _ in $(seq 1 150); do
+      for win in $(xdotool search --onlyvisible --name '^Orlenta' 2>/dev/null); do
+        if [ -n "$(xdotool getwindowname "$win" 2>/dev/null)" ]; then
+          seen=1
+          xdotool key --window "$win" space 2>/dev/null || true
+        fi
+      done
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.2
+    done
+    # A start that hangs may have spawned more than the loader: end its group.
+    ! kill -0 "$pid" 2>/dev/null || kill -KILL -- "-$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    if [ -n "$seen" ]; then
+      export ORLENTA_WINE_READY=1
+      return 0
+    fi
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      echo "no window could be opened under Wine on $DISPLAY within 90 s" >&2
+      return 1
+    fi
+    sleep 1
+  done
+}
+
+# Ends the Wine server (with the prefix's own services) and the Xvfb that
+# this shell started.
+orlenta_stop() {
   if [ -n "${ORLENTA_WINESERVER_PID:-}" ]; then
-    wineserver -k 2>/dev/null || true  # also ends the prefix's own services
+    wineserver -k 2>/dev/null || true
     kill "$ORLENTA_WINESERVER_PID" 2>/dev/null || true
     wait "$ORLENTA_WINESERVER_PID" 2>/dev/null || true
     ORLENTA_WINESERVER_PID=
   fi
+  if [ -n "${ORLENTA_XVFB_PID:-}" ]; then
+    kill "$ORLENTA_XVFB_PID" 2>/dev/null || true
+    wait "$ORLENTA_XVFB_PID" 2>/dev/null || true
+    ORLENTA_XVFB_PID=
+  fi
 }
+
+# orlenta_start_test_wine EXE: display, the prefix beside EXE's build
+# (<build>/wineprefix, where the test preset expects it), server, warm-up.
+orlenta_start_test_wine() {
+  local exe build
+  exe=$(realpath "$1")
+  build=$(dirname "$(dirname "$exe")")
+  orlenta_start_display 1024x768 && orlenta_start_wine "$build/wineprefix" || return 1
+  orlenta_wine_managed N
+  orlenta_warm_up "$exe"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  if [ "${1:-}" != with-wine ] || [ $# -lt 3 ]; then
+    echo "usage: bash scripts/common.sh with-wine path/to/Orlenta.exe COMMAND [ARGS...]" >&2
+    exit 2
+  fi
+  trap orlenta_stop EXIT
+  trap 'exit 1' INT TERM
+  orlenta_start_test_wine "$2" || exit 1
+  shift 2
+  "$@"
+  exit
+fi
