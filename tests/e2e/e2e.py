@@ -41,8 +41,9 @@ def expect(condition, what):
 def expect_bytes(actual, wanted, what):
     if actual != wanted:
         at = next((i for i, (a, w) in enumerate(zip(actual, wanted)) if a != w), min(len(actual), len(wanted)))
-        raise Failed("%s differs from byte %d: expected %r, got %r"
-                     % (what, at, wanted[max(at - 16, 0):at + 48], actual[max(at - 16, 0):at + 48]))
+        def near(data):
+            return data[max(at - 16, 0):at + 48].decode("utf-8", "backslashreplace")
+        raise Failed("%s differs from byte %d: expected %r, got %r" % (what, at, near(wanted), near(actual)))
 
 
 class Outcome:
