@@ -34,24 +34,27 @@ orlenta_install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# orlenta_start_display [WIDTHxHEIGHT]: starts Xvfb on a free display number
-# and exports DISPLAY. Wine must see it from its first process on: the
-# prefix's desktop process keeps the display it was started with.
+# orlenta_start_display [WIDTHxHEIGHT]: starts Xvfb on a display number it
+# finds free itself (no race with others looking at the same time) and
+# exports DISPLAY. Wine must see it from its first process on: the prefix's
+# desktop process keeps the display it was started with.
 orlenta_start_display() {
-  local n
-  ORLENTA_XVFB_PID=
-  for n in $(seq 90 189); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 "${1:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
+  local number_file _
+  number_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
   ORLENTA_XVFB_PID=$!
-  local _
   for _ in $(seq 1 150); do
-    [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+    if [ -s "$number_file" ]; then
+      DISPLAY=":$(cat "$number_file")"
+      export DISPLAY
+      rm -f "$number_file"
+      return 0
+    fi
     kill -0 "$ORLENTA_XVFB_PID" 2>/dev/null || break
     sleep 0.1
   done
-  echo "Xvfb did not start on :$n" >&2
+  rm -f "$number_file"
+  echo "Xvfb did not start" >&2
   return 1
 }
 
