@@ -73,7 +73,7 @@ run_ctest windows --timeout 120 --repeat after-timeout:3
 run_suite "e2e native" python3 tests/e2e/e2e.py native build/linux/bin/orlenta
 run_suite "e2e wine" python3 tests/e2e/e2e.py wine build/windows/bin/Orlenta.exe
 orlenta_stop
-run_suite fuzz bash tests/suites/fuzz.sh
+run_suite fuzz bash tests/fuzz.sh
 
 # Totals; a run that is missing or printed no counts did not finish.
 total_passed=0 total_failed=0 total_skipped=0
