@@ -1,6 +1,7 @@
 #include "qorimgio.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -18,12 +19,66 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 16;
 
+#ifdef _WIN32
+// Plain C runtime memory below, freed by hand: no destructor, so no C++
+// unwinding and no C++ library in this DLL.
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+HANDLE OpenToRead(const wchar_t* path) {
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Opens `path`; when its full form reaches MAX_PATH, through \\?\ + the full
+// form, or \\?\UNC\server\share\... for a share. A path already in a
+// namespace (\\?\ or \\.\, either separator) goes as written. The program's
+// own file calls widen their paths by the same rule.
+HANDLE OpenWidened(const wchar_t* path) {
+  const bool in_namespace = IsSeparator(path[0]) && IsSeparator(path[1]) &&
+                            (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3]);
+  // The size that the full form needs, its terminator counted; 0 on failure.
+  const DWORD needed = in_namespace ? 0 : GetFullPathNameW(path, 0, nullptr, nullptr);
+  if (needed <= MAX_PATH) return OpenToRead(path);
+
+  constexpr std::size_t kRoom = 8;  // for \\?\UNC\ in front of the full form
+  auto* buffer = static_cast<wchar_t*>(std::calloc(kRoom + needed, sizeof(wchar_t)));
+  if (buffer == nullptr) return INVALID_HANDLE_VALUE;
+  wchar_t* full = buffer + kRoom;
+  const DWORD length = GetFullPathNameW(path, needed, full, nullptr);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (length == 0 || length >= needed || length < MAX_PATH) {
+    file = OpenToRead(path);
+  } else if (full[0] == L'\\' && full[1] == L'\\') {  // \\server\share: \\?\UNC\server\share
+    std::memcpy(full - 6, L"\\\\?\\UNC\\", 8 * sizeof(wchar_t));
+    file = OpenToRead(full - 6);
+  } else {
+    std::memcpy(full - 4, L"\\\\?\\", 4 * sizeof(wchar_t));
+    file = OpenToRead(full - 4);
+  }
+  std::free(buffer);
+  return file;
+}
+
+// Opens the ANSI `path` as the ANSI open would, but through its wide form,
+// which is not bound to MAX_PATH.
+HANDLE OpenAnsiPath(const char* path) {
+  const int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (units <= 0) return INVALID_HANDLE_VALUE;
+  auto* wide = static_cast<wchar_t*>(std::calloc(static_cast<std::size_t>(units), sizeof(wchar_t)));
+  if (wide == nullptr) return INVALID_HANDLE_VALUE;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, units) > 0) file = OpenWidened(wide);
+  std::free(wide);
+  return file;
+}
+#endif
+
 // Reads up to kHeaderSize bytes; returns the count, or -1 when the file
 // cannot be opened (a folder counts as not openable).
 int ReadHeader(const char* path, unsigned char* header) {
 #ifdef _WIN32
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenAnsiPath(path);
   if (file == INVALID_HANDLE_VALUE) return -1;
   DWORD total = 0;
   while (total < kHeaderSize) {

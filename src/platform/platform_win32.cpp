@@ -2,6 +2,8 @@
 // at the call into Windows; nothing else in the program knows wchar_t.
 #include "platform/platform.h"
 
+#include "platform/long_path.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -17,11 +19,13 @@ const wchar_t* AsWide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-/// A NUL-terminated copy of `path` for Win32; nullopt when the path holds a
-/// NUL, which Windows would take for its end and so name another file.
-std::optional<std::u16string> ToWinPath(std::u16string_view path) {
+/// `path` as a Win32 file call with the limit `limit` takes it (see
+/// WidenForWin32Call); nullopt when the path holds a NUL, which Windows would
+/// take for its end and so name another file.
+std::optional<std::u16string> ToWinPath(std::u16string_view path,
+                                        std::size_t limit = kMaxPathLength) {
   if (path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
-  return std::u16string(path);
+  return WidenForWin32Call(path, limit);
 }
 
 /// A kernel handle closed when it leaves scope.
@@ -91,6 +95,23 @@ std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
 // ---------------------------------------------------------------------------
 // File system
 
+std::u16string WidenForWin32Call(std::u16string_view path, std::size_t limit) {
+  std::u16string text(path);
+  if (IsNamespacePath(text)) return text;
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetFullPathNameW(AsWide(text), MAX_PATH, buffer, nullptr);
+  if (length < MAX_PATH) {  // 0 when the call fails: the path then goes as written
+    return WidenPath(text, {reinterpret_cast<const char16_t*>(buffer), length}, limit);
+  }
+  // Too long for the buffer: `length` counts the terminating NUL.
+  std::u16string full(length, u'\0');
+  const DWORD written =
+      GetFullPathNameW(AsWide(text), length, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+  if (written == 0 || written >= length) return text;  // the current folder changed meanwhile
+  full.resize(written);
+  return WidenPath(text, full, limit);
+}
+
 namespace {
 
 /// Whether `path` names a reserved device (CON, NUL.png, dir\COM1, ...):
@@ -118,7 +139,7 @@ PathKind FileSystem::QueryPath(std::u16string_view path) {
 }
 
 CreateFolderResult FileSystem::CreateFolder(std::u16string_view path) {
-  const auto win = ToWinPath(path);
+  const auto win = ToWinPath(path, kMaxFolderPathLength);
   if (!win) return CreateFolderResult::kFailed;
   if (CreateDirectoryW(AsWide(*win), nullptr)) return CreateFolderResult::kCreated;
   return GetLastError() == ERROR_ALREADY_EXISTS ? CreateFolderResult::kAlreadyExists
