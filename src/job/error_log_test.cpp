@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cstdio>
+#include <optional>
 
 #include "support/test_support.h"
 
@@ -10,51 +11,48 @@ namespace orlenta {
 namespace {
 
 using testing::ReadBytes;
-using testing::TempFolder;
-using testing::WriteBytes;
 
-const std::regex kStamp("\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ");
-
-std::string Masked(const std::string& log) { return std::regex_replace(log, kStamp, "[T] "); }
-
-TEST(AppendErrorLog, CreatesTheLogWithAMarkThenAppends) {
-  TempFolder folder;
-  const std::u16string log = folder.Join(u"Orlenta_Error.log");
-  AppendErrorLog(log, u"画像ファイルが存在しません: C:\\images\\0001.jpg", {"17", "C:\\images\\0001.jpg", ""});
-  AppendErrorLog(log, u"画像ファイルのコピーに失敗しました。\n\nコピー元:\na\n\nコピー先:\nb", {"q\"q", "a"});
-  EXPECT_EQ(Masked(ReadBytes(testing::ToFsPath(log))),
-            "\xEF\xBB\xBF[T] 内容=画像ファイルが存在しません: C:\\images\\0001.jpg\r\n"
-            "\"17\",\"C:\\images\\0001.jpg\",\"\"\r\n"
-            "[T] 内容=画像ファイルのコピーに失敗しました。\n\nコピー元:\na\n\nコピー先:\nb\r\n"
-            "\"q\"\"q\",\"a\"\r\n");
-}
-
-TEST(AppendErrorLog, ExistingLogsGetNoSecondMark) {
-  TempFolder folder;
-  const std::u16string log = folder.Join(u"Orlenta_Error.log");
-  for (std::string earlier : {std::string(), std::string("earlier run\r\n")}) {
-    WriteBytes(testing::ToFsPath(log), earlier);
-    AppendErrorLog(log, u"m", {"x"});
-    EXPECT_EQ(Masked(ReadBytes(testing::ToFsPath(log))), earlier + "[T] 内容=m\r\n\"x\"\r\n");
+TEST(AppendErrorLog, WritesOneEntry) {
+  const struct {
+    std::optional<std::string> before;  // nullopt: no log yet
+    std::u16string_view message;
+    CsvRow row;
+    std::string after;
+  } cases[] = {
+      {std::nullopt, u"画像ファイルが存在しません: C:\\images\\0001.jpg", {"17", "C:\\images\\0001.jpg", ""},
+       "\xEF\xBB\xBF[T] 内容=画像ファイルが存在しません: C:\\images\\0001.jpg\r\n\"17\",\"C:\\images\\0001.jpg\",\"\"\r\n"},
+      {"", u"m", {"x"}, "[T] 内容=m\r\n\"x\"\r\n"},
+      {"\xEF\xBB\xBF" "earlier\r\n", u"n", {"q\"q"}, "\xEF\xBB\xBF" "earlier\r\n[T] 内容=n\r\n\"q\"\"q\"\r\n"},
+      {std::nullopt, u"コピー元:\na\n\nコピー先:\nb", {}, "\xEF\xBB\xBF[T] 内容=コピー元:\na\n\nコピー先:\nb\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    testing::TempFolder folder;
+    const std::u16string log = folder.Join(u"Orlenta_Error.log");
+    if (c.before) testing::WriteBytes(log, *c.before);
+    platform::FileSystem fs;
+    AppendErrorLog(fs, log, c.message, c.row);
+    EXPECT_EQ(testing::MaskTimestamps(ReadBytes(log)), c.after);
   }
 }
 
-TEST(AppendErrorLog, TimestampHasTheFixedForm) {
-  TempFolder folder;
+TEST(AppendErrorLog, StampsTheLocalTime) {
+  auto now = [] {
+    const platform::LocalTime t = platform::GetLocalTimeNow();
+    char text[32];
+    std::snprintf(text, sizeof text, "[%04d-%02d-%02d %02d:%02d:%02d]", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    return std::string(text);
+  };
+  testing::TempFolder folder;
   const std::u16string log = folder.Join(u"log");
-  AppendErrorLog(log, u"m", {});
-  std::string bytes = ReadBytes(testing::ToFsPath(log));
-  EXPECT_TRUE(std::regex_match(bytes, std::regex("\xEF\xBB\xBF\\[\\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\\d|3[01]) "
-                                                 "([01]\\d|2[0-3]):[0-5]\\d:[0-6]\\d\\] 内容=m\r\n\r\n")))
-      << bytes;
-}
-
-TEST(AppendErrorLog, UnopenableLogIsSkippedSilently) {
-  TempFolder folder;
-  const std::u16string log = folder.Join(u"Orlenta_Error.log");
-  std::filesystem::create_directory(testing::ToFsPath(log));
-  AppendErrorLog(log, u"m", {"x"});
-  EXPECT_TRUE(std::filesystem::is_directory(testing::ToFsPath(log)));
+  std::string before, after;
+  do {  // again when the second turned meanwhile
+    std::filesystem::remove(log);
+    before = now();
+    platform::FileSystem fs;
+    AppendErrorLog(fs, log, u"m", {});
+    after = now();
+  } while (before != after);
+  EXPECT_EQ(ReadBytes(log), "\xEF\xBB\xBF" + before + " 内容=m\r\n\r\n");
 }
 
 }  // namespace

@@ -2,283 +2,193 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
-#include <regex>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 
-#include "support/forwarding_file_system.h"
 #include "support/test_support.h"
-#include "text/app_exception.h"
 #include "text/text.h"
 
 #ifdef _WIN32
-#include <windows.h>
+int mkfifo(const char*, int) { return -1; }  // no named pipes in the file system there
+#else
+#include <sys/stat.h>
 #endif
 
 namespace orlenta {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::MessageOf;
-using testing::ReadBytes;
-using testing::TempFolder;
-using testing::WriteBytes;
+using platform::File;
+using platform::ReplaceResult;
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// The cases; the table's head says what each directive means.
+constexpr std::string_view kTable =
+#include "job/update_job_cases.txt"
+    ;
 
-using FaultyFileSystem = testing::ForwardingFileSystem;
+struct Directive {
+  std::string verb, path, arg, text;  // path: the first word after the verb, arg: what follows it,
+};                                    // text: all after the verb and the lines that follow
+struct Case {
+  std::string id, only;
+  std::vector<Directive> lines;
+};
+void PrintTo(const Case& c, std::ostream* out) { *out << c.id; }
 
-class UpdateJobTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directories(folder_.fs_path() / "img");
-    fs::create_directories(folder_.fs_path() / "data");
-    csv_ = Path(u"data/list.csv");
+std::vector<Case> ParseCases() {
+  std::vector<Case> cases;
+  std::istringstream in{std::string(kTable)};
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("== ")) {
+      Case& c = cases.emplace_back();
+      if (line.ends_with("]")) c.only = line.substr(line.rfind('[') + 1, line.size() - line.rfind('[') - 2);
+      for (unsigned char ch : line.substr(3, line.find(" [") - 3)) c.id += std::isalnum(ch) ? ch : '_';
+    } else if (line.starts_with("|") || line.starts_with(":")) {
+      cases.back().lines.back().text += line.substr(std::min<std::size_t>(2, line.size())) + (line[0] == '|' ? "\r\n" : "");
+    } else if (!line.empty() && line[0] != '#') {
+      Directive& d = cases.back().lines.emplace_back();
+      std::istringstream(line) >> d.verb >> d.path;
+      d.text = line.substr(std::min(line.size(), d.verb.size() + 1));
+      d.arg = d.text.substr(std::min(d.text.size(), d.path.size() + 1));
+    }
   }
-  // `relative` with '/' written in the folder's own separator.
-  std::u16string Path(std::u16string_view relative) const {
-    const char16_t separator = folder_.path().find(u'\\') != std::u16string::npos ? u'\\' : u'/';
-    std::u16string p = folder_.path() + u"/" + std::u16string(relative);
-    for (std::size_t i = folder_.path().size(); i < p.size(); ++i)
-      if (p[i] == u'/') p[i] = separator;
-    return p;
-  }
-  fs::path FsPath(std::u16string_view relative) const { return testing::ToFsPath(Path(relative)); }
-  std::string Img(std::u16string_view name) const { return WideToUtf8(Path(u"img/" + std::u16string(name))); }
-  void WriteCsv(std::string_view bytes) const { WriteBytes(FsPath(u"data/list.csv"), bytes); }
-  std::string Csv() const { return ReadBytes(FsPath(u"data/list.csv")); }
-  std::string Log() const { return ReadBytes(FsPath(u"data/Orlenta_Error.log")); }
+  return cases;
+}
 
-  TempFolder folder_;
-  std::u16string csv_;
+const std::map<std::string, std::string_view> kNamed = {
+    {"BOM", kByteOrderMark}, {"LF", "\n"}, {"JPEG", testing::kJpegBytes}, {"PNG", testing::kPngBytes},
+    {"TIF", testing::kTiffBytes}};
+
+// `t` with its placeholders ($, {...}) replaced.
+std::string Expand(std::string_view t, const std::string& root) {
+  std::string out;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (t[i] != '{') {
+      out += t[i] == '$' ? root : std::string(1, t[i]);
+      continue;
+    }
+    const std::size_t end = t.find('}', i);
+    const std::string token(t.substr(i + 1, end - i - 1));
+    i = end;
+    if (const auto named = kNamed.find(token); named != kNamed.end()) out += named->second;
+    else if (token[0] == 'x') out += static_cast<char>(std::stoi(token.substr(1), nullptr, 16));
+    else {
+      std::mt19937 random(1);
+      const std::string unit = token.substr(token.find('*') + 1);
+      for (unsigned long n = std::stoul(token); n > 0; --n) {
+        if (token.back() == '?') out += static_cast<char>(random());
+        else out += unit;
+      }
+    }
+  }
+  return out;
+}
+
+// The machine's file system with the one fault a case names; pauses are
+// counted, not waited.
+struct Faulty : platform::FileSystem {
+  std::string fault, arg;
+  fs::path doomed;
+  int reads = 0, refusals = 0, sleeps = 0;
+
+  std::int64_t Read(File& f, char* b, std::size_t n) override {
+    if (fault != "short-read") return FileSystem::Read(f, b, n);
+    return reads++ ? std::stoi(arg) : FileSystem::Read(f, b, std::min<std::size_t>(n, 10));
+  }
+  std::optional<File> OpenFile(std::u16string_view path, File::Mode mode) override {
+    if (fault == "no-temp" && mode == File::Mode::kWriteTruncate) return std::nullopt;
+    if (fault == "no-log" && mode == File::Mode::kAppendShared) return std::nullopt;
+    return FileSystem::OpenFile(path, mode);
+  }
+  bool Write(File& f, std::string_view data) override {
+    if (fault != "full-disk") return FileSystem::Write(f, data);
+    FileSystem::Write(f, data.substr(0, data.size() / 2));
+    return false;
+  }
+  ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) override {
+    if (fault == "busy" && refusals++ < std::stoi(arg)) return ReplaceResult::kBusy;
+    if (fault == "replace-fails") return ReplaceResult::kFailed;
+    return FileSystem::ReplaceFileAtomically(from, to);
+  }
+  bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
+    if (fault == "throw") throw std::runtime_error("not the program's own");
+    if (fault == "remove") fs::remove_all(doomed);
+    return FileSystem::CopyFileReplacing(from, to);
+  }
+  void SleepFor(unsigned) override { ++sleeps; }
 };
 
-TEST_F(UpdateJobTest, WorkedExample) {
-  WriteBytes(FsPath(u"img/a.jpg"), testing::kJpegBytes);
-  WriteBytes(FsPath(u"img/b.png"), testing::kPngBytes);
-  WriteBytes(FsPath(u"img/c.tif"), testing::kTiffBytes);
-  WriteBytes(FsPath(u"img/d.jpg"), testing::kJpegBytes);
-  WriteCsv(std::string(kBom) + "ID,画像（表）,画像（裏）\r\n" + "1," + Img(u"a.jpg") + "," + Img(u"b.png") + "\r\n" +
-           "2," + Img(u"missing.jpg") + "\r\n" + "3,,\"" + Img(u"c.tif") + "\"\r\n" + "4," + Img(u"d.jpg") + "," +
-           Img(u"gone.png") + "\r\n");
+class UpdateJob : public ::testing::TestWithParam<Case> {};
 
-  EXPECT_EQ(RunUpdateJob(csv_), 2u);
-
-  EXPECT_EQ(Csv(), std::string(kBom) +
-                       "\"ID\",\"画像（表）\",\"画像（裏）\"\r\n"
-                       "\"1\",\"Fore\\a.jpg\",\"Back\\b.png\"\r\n"
-                       "\"2\",\"\",\"\"\r\n"
-                       "\"3\",\"\",\"Back\\c.tif\"\r\n"
-                       "\"4\",\"Fore\\d.jpg\",\"\"\r\n");
-  EXPECT_EQ(ReadBytes(FsPath(u"data/Fore/a.jpg")), testing::kJpegBytes);
-  EXPECT_EQ(ReadBytes(FsPath(u"data/Fore/d.jpg")), testing::kJpegBytes);
-  EXPECT_EQ(ReadBytes(FsPath(u"data/Back/b.png")), testing::kPngBytes);
-  EXPECT_EQ(ReadBytes(FsPath(u"data/Back/c.tif")), testing::kTiffBytes);
-  EXPECT_EQ(std::distance(fs::directory_iterator(FsPath(u"data/Fore")), fs::directory_iterator()), 2);
-  EXPECT_FALSE(fs::exists(FsPath(u"data/list.csv.tmp")));
-
-  // The log with its timestamps' digits masked.
-  const std::regex stamp("\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ");
-  const std::string masked = std::regex_replace(Log(), stamp, "[T] ");
-  EXPECT_EQ(masked, std::string(kBom) + "[T] 内容=画像ファイルが存在しません: " + Img(u"missing.jpg") + "\r\n" +
-                        "\"2\",\"" + Img(u"missing.jpg") + "\",\"\"\r\n" +
-                        "[T] 内容=画像ファイルが存在しません: " + Img(u"gone.png") + "\r\n" +
-                        "\"4\",\"Fore\\d.jpg\",\"" + Img(u"gone.png") + "\"\r\n");
-}
-
-TEST_F(UpdateJobTest, JobLevelFailuresLeaveTheCsvUntouched) {
-  struct Case {
-    std::string csv;
-    std::u16string message;
+TEST_P(UpdateJob, Runs) {
+  const bool windows = platform::PathCompareKey(u"/") == u"\\";
+  if (!GetParam().only.empty() && GetParam().only != (windows ? "windows" : "posix"))
+    GTEST_SKIP() << "only on " << GetParam().only;
+  testing::TempFolder folder;
+  const std::string root = WideToUtf8(folder.path());
+  auto at = [&](std::string relative) {
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    return folder.fs_path() / relative;
   };
-  const Case cases[] = {
-      {"", u"CSVが空です: " + csv_},
-      {std::string(kBom), u"CSVが空です: " + csv_},
-      {"\r\n", u"CSVヘッダが見つかりません: 画像（表）"},
-      {"ID,画像（表）\r\n", u"CSVヘッダが見つかりません: 画像（裏）"},
-      {"ID,画像（裏）\r\n", u"CSVヘッダが見つかりません: 画像（表）"},
-      {"ID,画像(表),画像(裏)\r\n", u"CSVヘッダが見つかりません: 画像（表）"},
-      {"ID, 画像（表）,画像（裏）\r\n", u"CSVヘッダが見つかりません: 画像（表）"},
-  };
-  for (const Case& c : cases) {
-    WriteCsv(c.csv);
-    EXPECT_EQ(MessageOf([&] { RunUpdateJob(csv_); }), c.message);
-    EXPECT_EQ(Csv(), c.csv);
-    EXPECT_TRUE(fs::is_directory(FsPath(u"data/Fore")));
-    EXPECT_TRUE(fs::is_directory(FsPath(u"data/Back")));
-  }
-  EXPECT_EQ(MessageOf([&] { RunUpdateJob(Path(u"data/none.csv")); }), u"CSVファイルを開けません: " + Path(u"data/none.csv"));
-}
-
-TEST_F(UpdateJobTest, FileNamedForeStopsBeforeReading) {
-  WriteBytes(FsPath(u"data/Fore"), "not a folder");
-  WriteCsv("ID,画像（表）,画像（裏）\r\n");
-  EXPECT_EQ(MessageOf([&] { RunUpdateJob(csv_); }), u"ディレクトリを作成できません: " + ParentFolder(csv_) + u"\\Fore");
-  EXPECT_FALSE(fs::exists(FsPath(u"data/Back")));
-  EXPECT_EQ(Csv(), "ID,画像（表）,画像（裏）\r\n");
-}
-
-TEST_F(UpdateJobTest, RowsAreExtendedAndEveryFieldQuoted) {
-  WriteCsv("a,画像（表）,b,画像（裏）,画像（表）\r\nshort\r\n\r\n1,,2,,C:\\kept\r\nx,y,\"z\"\"\",w,v,extra");
-  EXPECT_EQ(RunUpdateJob(csv_), 2u);  // y and w name no images
-  EXPECT_EQ(Csv(), "\"a\",\"画像（表）\",\"b\",\"画像（裏）\",\"画像（表）\"\r\n"
-                   "\"short\",\"\",\"\",\"\"\r\n"
-                   "\"\",\"\",\"\",\"\"\r\n"
-                   "\"1\",\"\",\"2\",\"\",\"C:\\kept\"\r\n"
-                   "\"x\",\"\",\"z\"\"\",\"\",\"v\",\"extra\"\r\n");
-}
-
-TEST_F(UpdateJobTest, BothCellsFailingLogTwiceFrontFirst) {
-  WriteCsv("画像（表）,画像（裏）\r\n" + Img(u"no1") + "," + Img(u"no2") + "\r\n");
-  EXPECT_EQ(RunUpdateJob(csv_), 2u);
-  std::string log = Log();
-  std::size_t first = log.find("\"" + Img(u"no1") + "\",\"" + Img(u"no2") + "\"\r\n");
-  std::size_t second = log.find("\"\",\"" + Img(u"no2") + "\"\r\n");
-  EXPECT_NE(first, std::string::npos);
-  EXPECT_NE(second, std::string::npos);
-  EXPECT_LT(first, second);
-  EXPECT_EQ(Csv(), "\"画像（表）\",\"画像（裏）\"\r\n\"\",\"\"\r\n");
-}
-
-TEST_F(UpdateJobTest, UnopenableLogStillEmptiesAndCounts) {
-  fs::create_directories(FsPath(u"data/Orlenta_Error.log"));
-  WriteCsv("画像（表）,画像（裏）\r\n" + Img(u"absent.jpg") + ",\r\n");
-  EXPECT_EQ(RunUpdateJob(csv_), 1u);
-  EXPECT_EQ(Csv(), "\"画像（表）\",\"画像（裏）\"\r\n\"\",\"\"\r\n");
-}
-
-TEST_F(UpdateJobTest, OtherExceptionsAreLoggedAsUnexpected) {
-  class Throwing : public FaultyFileSystem {
-    bool CopyFileReplacing(std::u16string_view, std::u16string_view) override { throw std::runtime_error("boom"); }
-  } faulty;
-  WriteBytes(FsPath(u"img/a.jpg"), testing::kJpegBytes);
-  WriteCsv("画像（表）,画像（裏）\r\n" + Img(u"a.jpg") + ",\r\n");
-  EXPECT_EQ(RunUpdateJob(csv_, faulty), 1u);
-  EXPECT_NE(Log().find("] 内容=予期しないエラーが発生しました。\r\n"), std::string::npos);
-}
-
-TEST_F(UpdateJobTest, TemporaryFileProblems) {
-  WriteCsv("画像（表）,画像（裏）\r\n");
-  WriteBytes(FsPath(u"data/list.csv.tmp"), std::string(1000, 'z'));  // stale, longer
-  EXPECT_EQ(RunUpdateJob(csv_), 0u);
-  EXPECT_EQ(Csv(), "\"画像（表）\",\"画像（裏）\"\r\n");
-  EXPECT_FALSE(fs::exists(FsPath(u"data/list.csv.tmp")));
-
-  WriteCsv("画像（表）,画像（裏）\r\n");
-  fs::create_directories(FsPath(u"data/list.csv.tmp"));
-  EXPECT_EQ(MessageOf([&] { RunUpdateJob(csv_); }), u"CSVファイルを書き込めません: " + csv_ + u".tmp");
-  EXPECT_EQ(Csv(), "画像（表）,画像（裏）\r\n");
-}
-
-TEST_F(UpdateJobTest, ShortReadNeverReachesTheCsv) {
-  for (std::int64_t fault : {-1, 0}) {
-    class ShortRead : public FaultyFileSystem {
-     public:
-      explicit ShortRead(std::int64_t r) : result(r) {}
-      std::int64_t result;
-      std::int64_t Read(platform::File& file, char* buffer, std::size_t size) override {
-        if (delivered > 0) return result;  // the file breaks off after its first bytes
-        std::int64_t got = file.Read(buffer, std::min<std::size_t>(size, 10));
-        delivered += got;
-        return got;
-      }
-      std::int64_t delivered = 0;
-    } faulty(fault);
-    const std::string original = "画像（表）,画像（裏）\r\n1,2\r\n3,4\r\n";
-    WriteCsv(original);
-    EXPECT_EQ(MessageOf([&] { RunUpdateJob(csv_, faulty); }), u"CSVファイルの読み込みに失敗しました: " + csv_);
-    EXPECT_EQ(Csv(), original);
-    EXPECT_FALSE(fs::exists(FsPath(u"data/list.csv.tmp")));
-  }
-}
-
-TEST_F(UpdateJobTest, FullDiskLeavesTheCsvUntouched) {
-  class FullDisk : public FaultyFileSystem {
-    bool Write(platform::File& file, std::string_view data) override {
-      file.Write(data.substr(0, data.size() / 2));
-      return false;
+  fs::create_directory(at("data"));
+  Faulty file_system;
+  std::string cwd;
+  std::map<std::string, std::string> expected = {{"error", "(no exception)"}, {"fails", "0"}, {"sleeps", "0"}};
+  for (const Directive& d : GetParam().lines) {
+    if (d.verb == "put" || d.verb == "dir" || d.verb == "fifo") fs::create_directories(at(d.path).parent_path());
+    if (d.verb == "put") testing::WriteBytes(at(d.path), Expand(d.arg, root));
+    if (d.verb == "dir") fs::create_directory(at(d.path));
+    if (d.verb == "fifo") {
+      ASSERT_EQ(mkfifo(at(d.path).string().c_str(), 0600), 0);
     }
-  } faulty;
-  const std::string original = "画像（表）,画像（裏）\r\n";
-  WriteCsv(original);
-  EXPECT_EQ(MessageOf([&] { RunUpdateJob(csv_, faulty); }), u"CSVファイルの書き込みに失敗しました: " + csv_ + u".tmp");
-  EXPECT_EQ(Csv(), original);
-}
-
-TEST_F(UpdateJobTest, BusyReplacementIsRetriedThenReported) {
-  class Busy : public FaultyFileSystem {
-   public:
-    int busy_answers = 0;
-    int attempts = 0;
-    platform::ReplaceResult ReplaceFileAtomically(std::u16string_view f, std::u16string_view t) override {
-      if (++attempts <= busy_answers) return platform::ReplaceResult::kBusy;
-      return real.ReplaceFileAtomically(f, t);
+    if (d.verb == "in") testing::WriteBytes(at("data/list.csv"), expected["out"] = Expand(d.text, root));
+    if (d.verb == "fault") {
+      file_system.fault = d.path;
+      file_system.arg = d.arg;
+      file_system.doomed = at(d.arg);
     }
-  };
-  const std::string original = "画像（表）,画像（裏）\r\n";
-  const std::string rewritten = "\"画像（表）\",\"画像（裏）\"\r\n";
-  Busy twice;
-  twice.busy_answers = 2;
-  WriteCsv(original);
-  EXPECT_EQ(RunUpdateJob(csv_, twice), 0u);
-  EXPECT_EQ(Csv(), rewritten);
-  EXPECT_EQ(twice.sleeps, 2);
-
-  Busy always;
-  always.busy_answers = 1000;
-  WriteCsv(original);
-  EXPECT_EQ(MessageOf([&] { RunUpdateJob(csv_, always); }), u"CSVの上書きに失敗しました: " + csv_);
-  EXPECT_EQ(Csv(), original);
-  EXPECT_EQ(ReadBytes(FsPath(u"data/list.csv.tmp")), rewritten);
-  EXPECT_GT(always.attempts, 3);
-}
-
-#ifdef _WIN32
-// Read-only files do not resist Wine running as root; a handle without
-// delete sharing does, on Wine and Windows alike.
-TEST_F(UpdateJobTest, CsvHeldOpenElsewhereIsNotReplaced) {
-  const std::string original = "画像（表）,画像（裏）\r\n";
-  WriteCsv(original);
-  std::wstring path(csv_.begin(), csv_.end());
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(MessageOf([&] { RunUpdateJob(csv_); }), u"CSVの上書きに失敗しました: " + csv_);
-  CloseHandle(h);
-  EXPECT_EQ(Csv(), original);
-  EXPECT_EQ(ReadBytes(FsPath(u"data/list.csv.tmp")), "\"画像（表）\",\"画像（裏）\"\r\n");
-}
-#endif
-
-TEST_F(UpdateJobTest, DifferentImagesOfOneNameDoNotShareACopy) {
-  fs::create_directories(FsPath(u"img/a"));
-  fs::create_directories(FsPath(u"img/b"));
-  fs::create_directories(FsPath(u"img/c"));
-  WriteBytes(FsPath(u"img/a/0001.jpg"), "first");
-  WriteBytes(FsPath(u"img/b/0001.jpg"), "second");
-  WriteBytes(FsPath(u"img/c/0001.jpg"), "first");
-  WriteCsv("画像（表）,画像（裏）\r\n" + Img(u"a/0001.jpg") + ",\r\n" + Img(u"b/0001.jpg") + ",\r\n" +
-           Img(u"c/0001.jpg") + ",\r\n");
-  EXPECT_EQ(RunUpdateJob(csv_), 1u);
-  EXPECT_EQ(ReadBytes(FsPath(u"data/Fore/0001.jpg")), "first");
-  EXPECT_EQ(Csv(), "\"画像（表）\",\"画像（裏）\"\r\n\"Fore\\0001.jpg\",\"\"\r\n\"\",\"\"\r\n\"Fore\\0001.jpg\",\"\"\r\n");
-  EXPECT_NE(Log().find("] 内容=同名の別の画像ファイルが既にコピーされています: " + Img(u"b/0001.jpg") + "\r\n"),
-            std::string::npos);
-}
-
-TEST_F(UpdateJobTest, ProcessedCsvRunAgainKeepsItsReferences) {
-  WriteBytes(FsPath(u"img/a.jpg"), testing::kJpegBytes);
-  WriteCsv("画像（表）,画像（裏）\r\n" + Img(u"a.jpg") + ",\r\n");
-  ASSERT_EQ(RunUpdateJob(csv_), 0u);
-  const std::string once = Csv();
-  fs::path previous = fs::current_path();
-  fs::current_path(FsPath(u"data"));
-  std::uint32_t failures = RunUpdateJob(u"list.csv");
+    if (d.verb == "cwd") cwd = d.path;
+  }
+  const fs::path previous = fs::current_path();
+  if (!cwd.empty()) fs::current_path(at(cwd));
+  std::uint32_t failures = 0;
+  const std::u16string csv = Utf8ToWide(root + "\\data\\list.csv");
+  const std::u16string message = testing::MessageOf([&] { failures = RunUpdateJob(csv, file_system); });
   fs::current_path(previous);
-  EXPECT_EQ(failures, 0u);
-  EXPECT_EQ(Csv(), once);
-  EXPECT_EQ(ReadBytes(FsPath(u"data/Fore/a.jpg")), testing::kJpegBytes);
+
+  for (const Directive& d : GetParam().lines) {
+    if (!std::set<std::string>{"put", "dir", "fifo", "in", "fault", "cwd", "error", "out", "fails", "sleeps", "log",
+                               "has", "ls"}.contains(d.verb))
+      ADD_FAILURE() << "unknown directive " << d.verb;
+    if (d.verb == "error" || d.verb == "out" || d.verb == "fails" || d.verb == "sleeps")
+      expected[d.verb] = Expand(d.text, root);
+    if (d.verb == "log") {
+      EXPECT_EQ(testing::MaskTimestamps(testing::ReadBytes(at("data/Orlenta_Error.log"))), Expand(d.text, root));
+    }
+    if (d.verb == "has") {
+      EXPECT_EQ(testing::ReadBytes(at(d.path)), Expand(d.arg, root)) << d.path;
+    }
+    if (d.verb == "ls") {
+      std::set<std::string> names, expected;
+      for (const auto& entry : fs::directory_iterator(at(d.path))) names.insert(entry.path().filename().string());
+      std::istringstream words(d.arg);
+      for (std::string word; words >> word;) expected.insert(word);
+      EXPECT_EQ(names, expected) << d.path;
+    }
+  }
+  EXPECT_EQ(WideToUtf8(message), expected["error"]);
+  EXPECT_EQ(testing::ReadBytes(at("data/list.csv")), expected["out"]);
+  EXPECT_EQ(std::to_string(file_system.sleeps), expected["sleeps"]);
+  if (expected["error"] != "(no exception)") return;
+  EXPECT_EQ(std::to_string(failures), expected["fails"]);
+  EXPECT_FALSE(fs::exists(at("data/list.csv.tmp")));
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, UpdateJob, ::testing::ValuesIn(ParseCases()),
+                         [](const auto& info) { return info.param.id; });
 
 }  // namespace
 }  // namespace orlenta

@@ -1,51 +1,33 @@
 #include "support/test_support.h"
 
-#include <atomic>
-#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
-#include <system_error>
 
 namespace orlenta::testing {
 
 namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
-  static std::atomic<unsigned> counter{0};
   std::random_device entropy;
-  fs::path base = fs::temp_directory_path();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = base / ("orlenta-test-" + std::to_string(entropy()) + "-" +
-                                 std::to_string(counter++));
-    std::error_code error;
-    if (fs::create_directory(candidate, error)) {
-      fs_path_ = fs::canonical(candidate);
-      path_ = FromFsPath(fs_path_);
-      return;
-    }
+  std::error_code error;
+  for (int attempt = 0; attempt < 100 && fs_path_.empty(); ++attempt) {
+    fs::path candidate = fs::temp_directory_path() / ("orlenta-test-" + std::to_string(entropy()));
+    if (fs::create_directory(candidate, error)) fs_path_ = fs::canonical(candidate);
   }
-  throw std::runtime_error("cannot create a temporary folder");
+  if (fs_path_.empty()) throw std::runtime_error("cannot create a temporary folder");
+  path_ = fs_path_.u16string();
 }
 
 TempFolder::~TempFolder() {
   std::error_code error;
   // Read-only entries left by a test must not keep the folder alive.
   for (auto it = fs::recursive_directory_iterator(fs_path_, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+       !error && it != fs::recursive_directory_iterator(); it.increment(error))
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
-  }
   fs::remove_all(fs_path_, error);
 }
-
-std::u16string TempFolder::Join(std::u16string_view name) const {
-  return FromFsPath(fs_path_ / ToFsPath(name));
-}
-
-fs::path ToFsPath(std::u16string_view path) { return fs::path(std::u16string(path)); }
-
-std::u16string FromFsPath(const fs::path& path) { return path.u16string(); }
 
 void WriteBytes(const fs::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -56,6 +38,14 @@ void WriteBytes(const fs::path& path, std::string_view bytes) {
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string MaskTimestamps(std::string log) {
+  // Line 1 of an entry begins "[YYYY-MM-DD hh:mm:ss] 内容=": 19 characters to mask.
+  for (std::size_t at = log.find("] 内容="); at != std::string::npos && at >= 19;
+       at = log.find("] 内容=", at - 17))
+    log.replace(at - 19, 19, "T");
+  return log;
 }
 
 }  // namespace orlenta::testing
