@@ -84,8 +84,10 @@ TEST_F(PlaceImageTest, FailuresNameTheirFiles) {
       {u"$\\images\\0001.jpg",
        u"画像ファイルのコピーに失敗しました。\n\nコピー元:\n$\\images\\0001.jpg\n\nコピー先:\n$\\export\\Fore\\0001.jpg"},
   };
-  for (const auto& [cell, message] : cases)
-    EXPECT_EQ(WideToUtf8(testing::MessageOf([&] { Place(cell, u"$\\export\\Fore", u"$\\export"); })), At(message));
+  for (const auto& [cell, message] : cases) {
+    const std::u16string thrown = testing::MessageOf([&] { Place(cell, u"$\\export\\Fore", u"$\\export"); });
+    EXPECT_EQ(WideToUtf8(thrown), At(message));
+  }
   EXPECT_EQ(std::distance(fs::directory_iterator("Fore"), {}), 1);  // nothing copied
 }
 

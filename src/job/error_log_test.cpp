@@ -39,7 +39,8 @@ TEST(AppendErrorLog, StampsTheLocalTime) {
   auto now = [] {
     const platform::LocalTime t = platform::GetLocalTimeNow();
     char text[32];
-    std::snprintf(text, sizeof text, "[%04d-%02d-%02d %02d:%02d:%02d]", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    std::snprintf(text, sizeof text, "[%04d-%02d-%02d %02d:%02d:%02d]", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return std::string(text);
   };
   testing::TempFolder folder;

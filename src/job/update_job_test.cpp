@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <random>
 #include <set>
@@ -47,7 +49,8 @@ std::vector<Case> ParseCases() {
       if (line.ends_with("]")) c.only = line.substr(line.rfind('[') + 1, line.size() - line.rfind('[') - 2);
       for (unsigned char ch : line.substr(3, line.find(" [") - 3)) c.id += std::isalnum(ch) ? ch : '_';
     } else if (line.starts_with("|") || line.starts_with(":")) {
-      cases.back().lines.back().text += line.substr(std::min<std::size_t>(2, line.size())) + (line[0] == '|' ? "\r\n" : "");
+      std::string& text = cases.back().lines.back().text;
+      text += line.substr(std::min<std::size_t>(2, line.size())) + (line[0] == '|' ? "\r\n" : "");
     } else if (!line.empty() && line[0] != '#') {
       Directive& d = cases.back().lines.emplace_back();
       std::istringstream(line) >> d.verb >> d.path;
@@ -138,7 +141,8 @@ TEST_P(UpdateJob, Runs) {
   std::string cwd;
   std::map<std::string, std::string> expected = {{"error", "(no exception)"}, {"fails", "0"}, {"sleeps", "0"}};
   for (const Directive& d : GetParam().lines) {
-    if (d.verb == "put" || d.verb == "dir" || d.verb == "fifo") fs::create_directories(at(d.path).parent_path());
+    if (d.verb == "put" || d.verb == "dir" || d.verb == "fifo")
+      fs::create_directories(at(d.path).parent_path());
     if (d.verb == "put") testing::WriteBytes(at(d.path), Expand(d.arg, root));
     if (d.verb == "dir") fs::create_directory(at(d.path));
     if (d.verb == "fifo") {
@@ -166,17 +170,19 @@ TEST_P(UpdateJob, Runs) {
     if (d.verb == "error" || d.verb == "out" || d.verb == "fails" || d.verb == "sleeps")
       expected[d.verb] = Expand(d.text, root);
     if (d.verb == "log") {
-      EXPECT_EQ(testing::MaskTimestamps(testing::ReadBytes(at("data/Orlenta_Error.log"))), Expand(d.text, root));
+      const std::string log = testing::ReadBytes(at("data/Orlenta_Error.log"));
+      EXPECT_EQ(testing::MaskTimestamps(log), Expand(d.text, root));
     }
     if (d.verb == "has") {
       EXPECT_EQ(testing::ReadBytes(at(d.path)), Expand(d.arg, root)) << d.path;
     }
     if (d.verb == "ls") {
-      std::set<std::string> names, expected;
-      for (const auto& entry : fs::directory_iterator(at(d.path))) names.insert(entry.path().filename().string());
+      std::set<std::string> held, named;
+      for (const auto& entry : fs::directory_iterator(at(d.path)))
+        held.insert(entry.path().filename().string());
       std::istringstream words(d.arg);
-      for (std::string word; words >> word;) expected.insert(word);
-      EXPECT_EQ(names, expected) << d.path;
+      for (std::string word; words >> word;) named.insert(word);
+      EXPECT_EQ(held, named) << d.path;
     }
   }
   EXPECT_EQ(WideToUtf8(message), expected["error"]);
