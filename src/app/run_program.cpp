@@ -1,9 +1,39 @@
 #include "app/run_program.h"
 
+#include <chrono>
+
 #include "job/update_job.h"
 #include "text/app_exception.h"
 
 namespace orlenta {
+
+namespace {
+
+// Hands the job's progress to the processing window. A row costs one read
+// of a monotonic clock; the window is updated, and its messages handed out,
+// on the first and the last row and otherwise at most every 100 ms: often
+// enough that Windows never takes it for hung (5 s), seldom enough that the
+// updates cost nothing measurable.
+class WindowProgress final : public JobProgress {
+ public:
+  explicit WindowProgress(platform::WindowHandle window) : window_(window) {}
+
+  void RowsDone(std::size_t done, std::size_t total) override {
+    const Clock::time_point now = Clock::now();
+    if (done != 0 && done != total && now - last_update_ < kInterval) return;
+    last_update_ = now;
+    platform::UpdateProcessingWindow(window_, done, total);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr Clock::duration kInterval = std::chrono::milliseconds(100);
+
+  platform::WindowHandle window_;
+  Clock::time_point last_update_;
+};
+
+}  // namespace
 
 platform::PathKind RealProgramHost::QueryPath(std::u16string_view path) {
   return fs_.QueryPath(path);
@@ -11,10 +41,12 @@ platform::PathKind RealProgramHost::QueryPath(std::u16string_view path) {
 
 platform::WindowHandle RealProgramHost::ShowProcessingWindow(std::u16string_view title,
                                                              std::u16string_view text) {
-  return platform::ShowProcessingWindow(title, text);
+  window_ = platform::ShowProcessingWindow(title, text);
+  return window_;
 }
 
 void RealProgramHost::DestroyProcessingWindow(platform::WindowHandle window) {
+  if (window == window_) window_ = 0;
   platform::DestroyProcessingWindow(window);
 }
 
@@ -24,7 +56,11 @@ void RealProgramHost::ShowMessageBox(std::u16string_view text, std::u16string_vi
 }
 
 std::uint32_t RealProgramHost::RunUpdateJob(const std::u16string& csv_path) {
-  return orlenta::RunUpdateJob(csv_path, fs_);
+  // Without a window (none could be made, or the native program's standard
+  // error is not a terminal) the job runs exactly as it always did.
+  if (window_ == 0) return orlenta::RunUpdateJob(csv_path, fs_);
+  WindowProgress progress(window_);
+  return orlenta::RunUpdateJob(csv_path, fs_, &progress);
 }
 
 std::u16string ComposeCompletionText(std::uint32_t failure_count) {

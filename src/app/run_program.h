@@ -51,9 +51,16 @@ class ProgramHost {
 };
 
 /// The host of the real program: the platform's window and boxes, and the
-/// machine's file system for the check and the job.
-class RealProgramHost final : public ProgramHost {
+/// machine's file system (or `fs`) for the check and the job. While its
+/// processing window is up, the job's progress moves the window's bar and
+/// keeps the window's messages flowing.
+class RealProgramHost : public ProgramHost {
  public:
+  RealProgramHost() : fs_(own_fs_) {}
+  explicit RealProgramHost(platform::FileSystem& fs) : fs_(fs) {}
+  RealProgramHost(const RealProgramHost&) = delete;
+  RealProgramHost& operator=(const RealProgramHost&) = delete;
+
   platform::PathKind QueryPath(std::u16string_view path) override;
   platform::WindowHandle ShowProcessingWindow(std::u16string_view title,
                                               std::u16string_view text) override;
@@ -63,7 +70,9 @@ class RealProgramHost final : public ProgramHost {
   std::uint32_t RunUpdateJob(const std::u16string& csv_path) override;
 
  private:
-  platform::FileSystem fs_;
+  platform::FileSystem own_fs_;
+  platform::FileSystem& fs_;
+  platform::WindowHandle window_ = 0;  // the window shown and not yet destroyed
 };
 
 /// The text of the completion box for `failure_count` failed image cells:

@@ -105,7 +105,8 @@ std::size_t FindColumn(const CsvTable& table, std::string_view name) {
   Fail(kHeaderMissing, Utf8ToWide(name));
 }
 
-std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem& fs) {
+std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem& fs,
+                           JobProgress* progress) {
   const std::u16string csv_folder = ParentFolder(csv_path);
   const std::u16string front_folder = JoinPath(csv_folder, kFrontFolderName);
   const std::u16string back_folder = JoinPath(csv_folder, kBackFolderName);
@@ -141,10 +142,13 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
     table.SetField(row, column, {});
     ++failures;
   };
+  const std::size_t data_rows = table.row_count() - 1;
+  if (progress != nullptr && data_rows != 0) progress->RowsDone(0, data_rows);
   for (std::size_t row = 1; row < table.row_count(); ++row) {
     table.ExtendRow(row, width);
     place(row, front, front_folder);
     place(row, back, back_folder);
+    if (progress != nullptr) progress->RowsDone(row, data_rows);
   }
 
   std::u16string temp_path = csv_path;

@@ -11,10 +11,24 @@
 
 namespace orlenta {
 
+/// Told how far the row pass has come. The job calls RowsDone with 0 done
+/// before the first data row and again after every row, `done` never
+/// decreasing and reaching `total` (the data rows) on the last call; never
+/// when the table has no data rows. Called once per row: keep it cheap.
+class JobProgress {
+ public:
+  virtual void RowsDone(std::size_t done, std::size_t total) = 0;
+
+ protected:
+  ~JobProgress() = default;
+};
+
 /// Places every image of the CSV at `csv_path`, rewrites the CSV fully
 /// quoted through "<csv_path>.tmp" and returns the number of image cells
-/// that failed. Throws AppException when the job as a whole fails.
-std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem& fs);
+/// that failed. Throws AppException when the job as a whole fails. Reports
+/// the row pass to `progress` when there is one.
+std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem& fs,
+                           JobProgress* progress = nullptr);
 
 /// Returns when `path` names a folder afterwards; throws AppException otherwise.
 void EnsureFolder(const std::u16string& path, platform::FileSystem& fs);

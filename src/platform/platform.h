@@ -165,12 +165,21 @@ std::vector<std::u16string> CommandLineArguments(int argc, char** argv);
 using WindowHandle = std::intptr_t;
 
 /// Registers the window class, creates the topmost processing window with its
-/// one line of text, shows it and paints it once. 0 when it could not be
-/// created (then nothing is shown). POSIX: prints `text` to standard error
-/// when standard error is a terminal, and returns 0.
+/// one line of text and an empty progress bar under it, shows it and paints
+/// it once. The window ignores close requests. 0 when it could not be
+/// created (then nothing is shown). POSIX: when standard error is a
+/// terminal, writes `text` there as a line to be rewritten in place and
+/// returns a handle to that line; otherwise writes nothing and returns 0.
 WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view text);
 
-/// Destroys a window that ShowProcessingWindow returned (not 0).
+/// Sets the window's bar to `done` rows of `total`, then removes and
+/// dispatches every message waiting for the calling thread, so that the
+/// window repaints and is never taken for hung. POSIX: rewrites the terminal
+/// line as the text, " done/total (percent%)".
+void UpdateProcessingWindow(WindowHandle window, std::uint64_t done, std::uint64_t total);
+
+/// Destroys a window that ShowProcessingWindow returned (not 0). POSIX:
+/// clears the terminal line.
 void DestroyProcessingWindow(WindowHandle window);
 
 enum class MessageIcon { kError, kInformation };

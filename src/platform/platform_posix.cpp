@@ -455,16 +455,40 @@ std::vector<std::u16string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
-WindowHandle ShowProcessingWindow(std::u16string_view /*title*/, std::u16string_view text) {
-  if (::isatty(STDERR_FILENO)) {
-    const std::string line = EncodeUtf8(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-  }
-  return 0;
+namespace {
+
+void WriteToTerminal(const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+  std::fflush(stderr);
 }
 
-void DestroyProcessingWindow(WindowHandle /*window*/) {}
+}  // namespace
+
+// The "window" of the native program is one line on the terminal; its handle
+// owns the line's text, which every update writes again.
+WindowHandle ShowProcessingWindow(std::u16string_view /*title*/, std::u16string_view text) {
+  if (!::isatty(STDERR_FILENO)) return 0;
+  auto line = std::make_unique<std::string>(EncodeUtf8(text));
+  WriteToTerminal("\r" + *line);
+  return reinterpret_cast<WindowHandle>(line.release());
+}
+
+void UpdateProcessingWindow(WindowHandle window, std::uint64_t done, std::uint64_t total) {
+  if (window == 0) return;
+  const std::string& text = *reinterpret_cast<const std::string*>(window);
+  // Integer percent without overflow, whatever the counts.
+  const std::uint64_t percent = total == 0                    ? 100
+                                : done <= UINT64_MAX / 100 ? done * 100 / total
+                                                              : done / (total / 100);
+  WriteToTerminal("\r" + text + " " + std::to_string(done) + "/" + std::to_string(total) + " (" +
+                  std::to_string(percent) + "%)");
+}
+
+void DestroyProcessingWindow(WindowHandle window) {
+  if (window == 0) return;
+  std::unique_ptr<std::string> line(reinterpret_cast<std::string*>(window));
+  WriteToTerminal("\r\x1b[K");
+}
 
 void ShowMessageBox(std::u16string_view text, std::u16string_view /*title*/, MessageIcon icon) {
   std::FILE* stream = icon == MessageIcon::kError ? stderr : stdout;

@@ -5,6 +5,7 @@
 #include "platform/long_path.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <climits>
@@ -64,6 +65,16 @@ std::optional<std::string> ConvertFromUtf16(UINT code_page, std::u16string_view 
 }
 
 constexpr wchar_t kWindowClassName[] = L"OrlentaProcessingWindow";
+
+// The processing window's bar, found again through this child id.
+constexpr int kProgressBarId = 1;
+
+// Alt+F4 or another program asking the window to close must not remove it
+// mid-run: the window goes when the run ends, just before its final box.
+LRESULT CALLBACK ProcessingWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_CLOSE) return 0;
+  return DefWindowProcW(window, message, wparam, lparam);
+}
 
 }  // namespace
 
@@ -323,7 +334,7 @@ WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view
 
   WNDCLASSW window_class = {};
   window_class.style = 0;
-  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.lpfnWndProc = ProcessingWindowProc;
   window_class.hInstance = instance;
   window_class.hCursor = LoadCursorW(nullptr, IDC_WAIT);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
@@ -338,9 +349,36 @@ WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view
   static_assert((WS_CHILD | WS_VISIBLE | SS_SIMPLE) == 0x5000000B);
   CreateWindowExW(0, L"STATIC", AsWide(label_text), WS_CHILD | WS_VISIBLE | SS_SIMPLE, 20, 20,
                   300, 20, window, nullptr, instance, nullptr);
+  // Under the text, well inside the client area that a 120-pixel window
+  // keeps under its caption. It starts empty: the table is not read yet.
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 20, 48, 300, 16, window,
+                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)), instance, nullptr);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   return reinterpret_cast<WindowHandle>(window);
+}
+
+void UpdateProcessingWindow(WindowHandle window, std::uint64_t done, std::uint64_t total) {
+  if (window == 0) return;
+  // The bar counts in int: scale counts beyond its reach.
+  while (total > static_cast<std::uint64_t>(INT_MAX)) {
+    total /= 2;
+    done /= 2;
+  }
+  const HWND bar = GetDlgItem(reinterpret_cast<HWND>(window), kProgressBarId);
+  if (bar != nullptr) {
+    SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+  }
+  // Windows takes a window whose thread leaves its messages waiting for
+  // about 5 s for hung; handing them out here also repaints it.
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
 }
 
 void DestroyProcessingWindow(WindowHandle window) {

@@ -193,9 +193,15 @@ def run_row(runner, row, root):
     os.makedirs(folder)
     if row.get("example"):
         shutil.copytree(os.path.join(ROOT, "examples"), folder, dirs_exist_ok=True)
-    csv = os.path.join(folder, row.get("csv_name", "list.csv"))
+    base = folder  # where the CSV and the row's files sit
+    if row.get("deep"):
+        base = os.path.join(folder, *["深" * 60 + "x" * 40] * 3)
+        os.makedirs(base)
+    for name, source in row.get("files", {}).items():
+        shutil.copyfile(os.path.join(folder, source), os.path.join(base, name))
+    csv = os.path.join(base, row.get("csv_name", "list.csv"))
     if "csv" in row:
-        lines = row["csv"].split("\r\n")
+        lines = row["csv"].replace("{dir}", runner.spell(base)).split("\r\n")
         if "repeat" in row:  # the last row many times over, for a job that takes a while
             lines[-2:-1] = lines[-2:-1] * row["repeat"]
         with open(csv, "wb") as f:
