@@ -16,12 +16,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "app/run_program.h"
 #include "job/update_job.h"
@@ -49,14 +49,8 @@ class SlowFileSystem final : public platform::FileSystem {
   }
 };
 
-struct Box {
-  std::u16string text;
-  platform::MessageIcon icon;
-  bool window_still_up;
-};
-
-// The real host, except that boxes are recorded (no one is there to dismiss
-// them) and that an unpumped run hands the job no progress.
+// The real host, except that boxes are checked instead of shown (no one is
+// there to dismiss them) and that an unpumped run hands the job no progress.
 class WorkerHost final : public RealProgramHost {
  public:
   WorkerHost(platform::FileSystem& fs, bool pumped) : RealProgramHost(fs), fs_(fs), pumped_(pumped) {}
@@ -64,11 +58,15 @@ class WorkerHost final : public RealProgramHost {
   std::uint32_t RunUpdateJob(const std::u16string& csv_path) override {
     return pumped_ ? RealProgramHost::RunUpdateJob(csv_path) : orlenta::RunUpdateJob(csv_path, fs_);
   }
+  // Good: the completion without failures, after the window went.
   void ShowMessageBox(std::u16string_view text, std::u16string_view, platform::MessageIcon icon) override {
-    boxes.push_back({std::u16string(text), icon, FindWindowW(kWindowClass, nullptr) != nullptr});
+    ++boxes;
+    good_box = text == ComposeCompletionText(0) && icon == platform::MessageIcon::kInformation &&
+               FindWindowW(kWindowClass, nullptr) == nullptr;
   }
 
-  std::vector<Box> boxes;
+  int boxes = 0;
+  bool good_box = false;
 
  private:
   platform::FileSystem& fs_;
@@ -79,95 +77,96 @@ int RunWorker(bool pumped, const std::u16string& csv) {
   SlowFileSystem fs;
   WorkerHost host(fs, pumped);
   const int code = RunProgram(host, {u"Orlenta.exe", csv});
-  // One box, the completion without failures, shown after the window went.
-  if (code != 0 || host.boxes.size() != 1 || host.boxes[0].text != ComposeCompletionText(0) ||
-      host.boxes[0].icon != platform::MessageIcon::kInformation || host.boxes[0].window_still_up) {
-    std::fprintf(stderr, "worker: exit %d, %zu boxes\n", code, host.boxes.size());
-    return 2;
-  }
-  return 0;
+  if (code == 0 && host.boxes == 1 && host.good_box) return 0;
+  std::fprintf(stderr, "worker: exit %d, %d boxes\n", code, host.boxes);
+  return 2;
 }
 
 // ---------------------------------------------------------------------------
 // Controller
 
-struct Sample {
-  ULONGLONG at_ms = 0;  // since the worker was started
-  HWND window = nullptr;
-  bool hung = false;
-  bool bar_read = false;
-  int position = 0, high = 0;
-  bool bar_inside = false;
-};
-
+// What the controller saw of one worker's run, looking once a second.
 struct Run {
-  std::vector<Sample> samples;  // one a second, the first after one second
-  ULONGLONG duration_ms = 0;  // from start to exit of the worker
+  std::string timeline;  // a look each: '.' responding, 'H' hung, '-' no window
+  ULONGLONG duration_ms = 0, first_hung_ms = 0;  // from the worker's start
+  int seen = 0, hung = 0;
+  HWND closed = nullptr;  // the window sent Alt+F4 and WM_CLOSE
+  bool kept = true;       // ... and still the window at every later look but the last
+  int first = -1, last = -1, high = 0;  // the bar's position and upper limit
+  bool rising = true, inside = true;
   DWORD exit_code = 1;
-  std::size_t rewritten_cells = 0;
-  HWND closed_window = nullptr;  // the window that got Alt+F4 and WM_CLOSE
+  std::size_t rewritten = 0;  // cells holding the copy's path afterwards
 };
 
-// One look from outside; a hung window is not sent anything.
-Sample Look() {
-  Sample s;
-  s.window = FindWindowW(kWindowClass, nullptr);
-  if (s.window == nullptr) return s;
-  s.hung = IsHungAppWindow(s.window) != FALSE;
-  const HWND bar = FindWindowExW(s.window, nullptr, PROGRESS_CLASSW, nullptr);
-  if (s.hung || bar == nullptr) return s;
+// Looks at the worker's window once; a hung window is sent nothing.
+void Look(Run& run, ULONGLONG at_ms, int second, HWND& previous) {
+  const HWND window = FindWindowW(kWindowClass, nullptr);
+  // The look before this one: the window of the close requests, when it
+  // came after them, must still be there (the very last look may follow
+  // the end of the run).
+  if (run.closed != nullptr && second > kCloseSecond + 1 && previous != run.closed) run.kept = false;
+  previous = window;
+  if (window == nullptr) {
+    run.timeline += '-';
+    return;
+  }
+  ++run.seen;
+  if (IsHungAppWindow(window)) {
+    run.timeline += 'H';
+    ++run.hung;
+    if (run.first_hung_ms == 0) run.first_hung_ms = at_ms;
+    return;
+  }
+  run.timeline += '.';
+  if (second == kAltF4Second) {
+    run.closed = window;
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // what Alt+F4 sends
+  } else if (second == kCloseSecond) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  }
+  const HWND bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
   DWORD_PTR position = 0, high = 0;
-  s.bar_read = SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &position) != 0 &&
-               SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 500, &high) != 0;
-  s.position = static_cast<int>(position);
-  s.high = static_cast<int>(high);
-  RECT client, bar_rect;
-  GetClientRect(s.window, &client);
-  GetWindowRect(bar, &bar_rect);
-  MapWindowPoints(nullptr, s.window, reinterpret_cast<POINT*>(&bar_rect), 2);
-  s.bar_inside = bar_rect.left >= client.left && bar_rect.top >= client.top &&
-                 bar_rect.right <= client.right && bar_rect.bottom <= client.bottom;
-  return s;
+  if (bar == nullptr ||
+      !SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &position) ||
+      !SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 500, &high))
+    return;
+  if (run.first < 0) run.first = static_cast<int>(position);
+  run.rising = run.rising && static_cast<int>(position) >= run.last;
+  run.last = static_cast<int>(position);
+  run.high = static_cast<int>(high);
+  RECT client, box;
+  GetClientRect(window, &client);
+  GetWindowRect(bar, &box);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+  run.inside = run.inside && box.left >= client.left && box.top >= client.top &&
+               box.right <= client.right && box.bottom <= client.bottom;
 }
 
 Run RunAndWatch(const std::filesystem::path& exe, const char* mode, const std::filesystem::path& folder,
                 std::size_t rows) {
-  const std::filesystem::path image = folder / "a.png";
   const std::filesystem::path csv = folder / (std::string(mode) + ".csv");
   std::filesystem::remove_all(folder / "Fore");
   {
     std::ofstream out(csv, std::ios::binary);
     out << "ID,画像（表）,画像（裏）\r\n";
-    const std::string cell = WideToUtf8(image.u16string());
+    const std::string cell = WideToUtf8((folder / "a.png").u16string());
     for (std::size_t i = 1; i <= rows; ++i) out << i << "," << cell << ",\r\n";
   }
 
   Run run;
-  std::wstring command = L"\"" + exe.wstring() + L"\" " +
-                         std::wstring(mode, mode + std::char_traits<char>::length(mode)) + L" \"" +
-                         csv.wstring() + L"\"";
+  std::wstring command = L"\"" + exe.wstring() + L"\" " + std::filesystem::path(mode).wstring() +
+                         L" \"" + csv.wstring() + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    std::fprintf(stderr, "cannot start the worker: error %lu\n", GetLastError());
+                      &startup, &process))
     return run;
-  }
   CloseHandle(process.hThread);
   const ULONGLONG start = GetTickCount64();
-  for (int second = 1; WaitForSingleObject(process.hProcess, 1000) == WAIT_TIMEOUT; ++second) {
-    Sample s = Look();
-    s.at_ms = GetTickCount64() - start;
-    run.samples.push_back(s);
-    if (s.window == nullptr) continue;
-    if (second == kAltF4Second) {
-      run.closed_window = s.window;
-      PostMessageW(s.window, WM_SYSCOMMAND, SC_CLOSE, 0);  // what Alt+F4 sends
-    } else if (second == kCloseSecond) {
-      PostMessageW(s.window, WM_CLOSE, 0, 0);
-    }
-  }
+  HWND previous = nullptr;
+  for (int second = 1; WaitForSingleObject(process.hProcess, 1000) == WAIT_TIMEOUT; ++second)
+    Look(run, GetTickCount64() - start, second, previous);
   run.duration_ms = GetTickCount64() - start;
   GetExitCodeProcess(process.hProcess, &run.exit_code);
   CloseHandle(process.hProcess);
@@ -175,34 +174,21 @@ Run RunAndWatch(const std::filesystem::path& exe, const char* mode, const std::f
   std::ifstream in(csv, std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (std::size_t at = 0; (at = text.find("\"Fore\\a.png\"", at)) != std::string::npos; ++at)
-    ++run.rewritten_cells;
+    ++run.rewritten;
   return run;
-}
-
-// One character a look (about a second apart): '.' responding, 'H' hung,
-// '-' no window.
-std::string Timeline(const Run& run) {
-  std::string line;
-  for (const Sample& s : run.samples) line += s.window == nullptr ? '-' : s.hung ? 'H' : '.';
-  return line;
-}
-
-std::string Seconds(ULONGLONG ms) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%.1f", static_cast<double>(ms) / 1000);
-  return text;
 }
 
 int passed = 0, failed = 0;
 
-void Report(bool ok, const std::string& what) {
+void Report(bool ok, const char* format, ...) {
   ++(ok ? passed : failed);
-  std::printf("%s %s\n", ok ? "PASS" : "FAIL", what.c_str());
+  std::printf("%s ", ok ? "PASS" : "FAIL");
+  va_list values;
+  va_start(values, format);
+  std::vprintf(format, values);
+  va_end(values);
+  std::printf("\n");
   std::fflush(stdout);
-}
-
-bool Completed(const Run& run, std::size_t rows) {
-  return run.exit_code == 0 && run.rewritten_cells == rows;
 }
 
 int RunController(const std::filesystem::path& exe) {
@@ -211,60 +197,31 @@ int RunController(const std::filesystem::path& exe) {
   std::filesystem::create_directories(folder);
   std::ofstream(folder / "a.png", std::ios::binary).write(kPngBytes, sizeof(kPngBytes) - 1);
 
-  // Pumped: the program as it ships.
-  const Run pumped = RunAndWatch(exe, "pumped", folder, kPumpedRows);
-  std::printf("pumped   %s\n", Timeline(pumped).c_str());
-  std::size_t seen = 0, hung = 0;
-  bool kept_after_close = !pumped.samples.empty();
-  int first = -1, last = -1, high = 0;
-  bool rising = true, inside = true;
-  for (std::size_t i = 0; i < pumped.samples.size(); ++i) {
-    const Sample& s = pumped.samples[i];
-    seen += s.window != nullptr;
-    hung += s.hung;
-    // Up to the last second or two the window must still be the one that
-    // got the close requests.
-    if (static_cast<int>(i) + 1 > kCloseSecond && i + 2 < pumped.samples.size())
-      kept_after_close = kept_after_close && s.window == pumped.closed_window;
-    if (!s.bar_read) continue;
-    if (first < 0) first = s.position;
-    rising = rising && s.position >= last;
-    last = s.position;
-    high = s.high;
-    inside = inside && s.bar_inside;
-  }
-  Report(pumped.duration_ms >= 15000 && seen + 2 >= pumped.samples.size() && hung == 0,
-         "pumped run of " + Seconds(pumped.duration_ms) + " s: window seen " + std::to_string(seen) +
-             " times, hung " + std::to_string(hung) + " times");
-  kept_after_close = kept_after_close && pumped.closed_window != nullptr;
-  Report(kept_after_close && Completed(pumped, kPumpedRows),
-         "Alt+F4 at " + std::to_string(kAltF4Second) + " s and WM_CLOSE at " +
-             std::to_string(kCloseSecond) + " s: window " + (kept_after_close ? "kept" : "GONE") +
-             ", run ended (exit " +
-             std::to_string(pumped.exit_code) + ", " + std::to_string(pumped.rewritten_cells) + " of " +
-             std::to_string(kPumpedRows) + " cells rewritten, one box)");
-  Report(first >= 0 && rising && last > first && high == static_cast<int>(kPumpedRows) && inside,
-         first < 0 ? std::string("bar never read")
-                   : "bar of " + std::to_string(high) + " rows went from " + std::to_string(first) +
-                         " to " + std::to_string(last) + (rising ? ", never fell" : ", FELL") +
-                         (inside ? ", inside the client area" : ", OUTSIDE the client area"));
+  // The program as it ships.
+  const Run p = RunAndWatch(exe, "pumped", folder, kPumpedRows);
+  std::printf("pumped   %s\n", p.timeline.c_str());
+  Report(p.duration_ms >= 15000 && p.seen + 2 >= static_cast<int>(p.timeline.size()) && p.hung == 0,
+         "pumped run of %.1f s: window seen %d times, hung %d times", p.duration_ms / 1000.0, p.seen,
+         p.hung);
+  const bool completed = p.exit_code == 0 && p.rewritten == kPumpedRows;
+  Report(p.closed != nullptr && p.kept && completed,
+         "Alt+F4 at %d s, WM_CLOSE at %d s: window %s; run %s (exit %lu, %zu of %zu cells rewritten)",
+         kAltF4Second, kCloseSecond, p.closed != nullptr && p.kept ? "kept" : "GONE",
+         completed ? "completed with one box" : "FAILED", p.exit_code, p.rewritten, kPumpedRows);
+  Report(p.first >= 0 && p.rising && p.last > p.first && p.high == static_cast<int>(kPumpedRows) &&
+             p.inside,
+         "bar of %d rows went from %d to %d%s%s", p.high, p.first, p.last,
+         p.rising ? ", never fell" : ", FELL", p.inside ? ", inside the client area" : ", OUTSIDE");
 
-  // Unpumped: the job without progress, as the window was before.
-  const Run unpumped = RunAndWatch(exe, "unpumped", folder, kUnpumpedRows);
-  std::printf("unpumped %s\n", Timeline(unpumped).c_str());
+  // The job without progress: the window as it was before.
+  const Run u = RunAndWatch(exe, "unpumped", folder, kUnpumpedRows);
+  std::printf("unpumped %s\n", u.timeline.c_str());
   // Windows' rule: hung once the thread has left its messages alone for 5 s,
-  // which cannot happen sooner than 5 s after the worker started.
-  ULONGLONG first_hung_ms = 0;
-  for (const Sample& s : unpumped.samples) {
-    if (s.hung) {
-      first_hung_ms = s.at_ms;
-      break;
-    }
-  }
-  Report(first_hung_ms >= 5000 && first_hung_ms <= 9000 && Completed(unpumped, kUnpumpedRows),
-         "unpumped run of " + Seconds(unpumped.duration_ms) + " s: hung from " +
-             (first_hung_ms == 0 ? std::string("never") : Seconds(first_hung_ms) + " s") +
-             ", run completed (exit " + std::to_string(unpumped.exit_code) + ")");
+  // which cannot be sooner than 5 s after the worker started.
+  Report(u.first_hung_ms >= 5000 && u.first_hung_ms <= 9000 && u.exit_code == 0 &&
+             u.rewritten == kUnpumpedRows,
+         "unpumped run of %.1f s: hung from %.1f s (0: never), run completed (exit %lu)",
+         u.duration_ms / 1000.0, u.first_hung_ms / 1000.0, u.exit_code);
 
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
@@ -276,10 +233,9 @@ int RunController(const std::filesystem::path& exe) {
 }  // namespace orlenta
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 3 && (std::wstring(argv[1]) == L"pumped" || std::wstring(argv[1]) == L"unpumped")) {
-    const std::u16string csv(reinterpret_cast<const char16_t*>(argv[2]));
-    return orlenta::RunWorker(std::wstring(argv[1]) == L"pumped", csv);
-  }
+  const std::wstring mode = argc == 3 ? argv[1] : L"";
+  if (mode == L"pumped" || mode == L"unpumped")
+    return orlenta::RunWorker(mode == L"pumped", reinterpret_cast<const char16_t*>(argv[2]));
   if (argc != 1) {
     std::fprintf(stderr, "usage: hung_window_check\n");
     return 2;
