@@ -43,6 +43,7 @@ TEST(ParseCsv, FollowsTheReadingRules) {
       {"ab\"c,d\"e,f", 0, {{"abc,de", "f"}}},
       {"a\"\"b", 0, {{"ab"}}},
       {"\"a\"\"b\",c", 0, {{"a\"b", "c"}}},
+      {"\"a\"\"", 0, {{"a\""}}},
       {"\"a\"b\"c\"", 0, {{"abc"}}},
       {"\"a\r\nb\",c\r\n", 0, {{"a\r\nb", "c"}}},
       {"x,\"open, to\r\nthe end", 0, {{"x", "open, to\r\nthe end"}}},

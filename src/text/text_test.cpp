@@ -62,7 +62,8 @@ TEST(WideToUtf8, ReplacesUnpairedSurrogates) {
   const struct { std::u16string text; std::string utf8; } cases[] = {
       {u"a"s + char16_t(0xD800) + u"b", "a\xEF\xBF\xBD" "b"},
       {u"a"s + char16_t(0xDBFF), "a\xEF\xBF\xBD"},
-      {u"x"s + char16_t(0xDC00) + char16_t(0xD800) + u"y", "x\xEF\xBF\xBD\xEF\xBF\xBDy"},
+      {u"あ"s + char16_t(0xDC00) + char16_t(0xDC00) + char16_t(0xD800) + u"é",
+       "\xE3\x81\x82\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA9"},
       {u""s + char16_t(0xD83D) + char16_t(0xD83D) + char16_t(0xDE00), "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
   };
   for (const auto& c : cases) EXPECT_EQ(WideToUtf8(c.text), c.utf8);
