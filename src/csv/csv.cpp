@@ -180,16 +180,6 @@ std::size_t CsvTable::MemoryUsage() const {
   return bytes;
 }
 
-bool operator==(const CsvTable& a, const CsvTable& b) {
-  if (a.row_count() != b.row_count()) return false;
-  for (std::size_t r = 0; r < a.row_count(); ++r) {
-    if (a.field_count(r) != b.field_count(r)) return false;
-    for (std::size_t i = 0; i < a.field_count(r); ++i)
-      if (a.field(r, i) != b.field(r, i)) return false;
-  }
-  return true;
-}
-
 // Each field is referenced where it stands in the text, its quotes and
 // commas left around it. Only a field that loses bytes to unescaping (a
 // doubled quote, or a quote that is not its first byte) is compacted, inside
@@ -408,14 +398,6 @@ std::size_t CsvTable::SerializedSize(bool with_bom) const {
     }
   }
   return size;
-}
-
-std::string QuoteCsvField(std::string_view field) {
-  std::string quoted(field.size() + 2 + static_cast<std::size_t>(std::count(field.begin(), field.end(), '"')), '\0');
-  FieldWriter out(quoted.data(), quoted.data() + quoted.size(), nullptr);
-  out.PutField(field, field.size(), false);
-  quoted.resize(out.written());
-  return quoted;
 }
 
 std::string SerializeCsv(const CsvTable& table, bool with_bom) {

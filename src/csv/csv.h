@@ -42,8 +42,6 @@ class CsvTable {
   /// Bytes of memory the table holds, its text included.
   std::size_t MemoryUsage() const;
 
-  friend bool operator==(const CsvTable& a, const CsvTable& b);
-
  private:
   struct FieldRef;
   struct Row;
@@ -72,9 +70,6 @@ CsvTable ParseCsv(std::string text);
 /// Parses text[from, end): the bytes before `from` (a byte-order mark) stay
 /// in the buffer unread, which spares moving the whole text to drop them.
 CsvTable ParseCsv(std::string text, std::size_t from);
-
-/// `field` enclosed in double quotes, inner double quotes doubled.
-std::string QuoteCsvField(std::string_view field);
 
 /// The whole CSV text: EF BB BF when `with_bom`, then each row's quoted
 /// fields joined by commas, each row followed by CR LF.
