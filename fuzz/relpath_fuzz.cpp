@@ -3,10 +3,7 @@
 // less exactly the base closed by one separator when that base leads it
 // regardless of case, else the whole path.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <cwctype>
-#include <string>
 
 #include "fuzz_check.h"
 #include "image/image.h"

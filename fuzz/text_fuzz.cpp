@@ -3,11 +3,6 @@
 // conversion fail (an exception escapes and fails the run); valid UTF-8 comes
 // back byte for byte, malformed UTF-8 still gives text that does, and the
 // lengths are exact.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "fuzz_check.h"
 #include "text/text.h"
 
@@ -17,21 +12,18 @@ namespace {
 // no surrogates, nothing above U+10FFFF), else npos.
 std::size_t Utf16LengthOfValid(std::string_view bytes) {
   std::size_t units = 0;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const unsigned char b = static_cast<unsigned char>(bytes[i]);
-    const int length = b < 0x80 ? 1 : b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
+  for (std::size_t i = 0, length; i < bytes.size(); i += length) {
+    const unsigned char b = bytes[i];
+    length = b < 0x80 ? 1 : b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
     if (length == 0 || i + length > bytes.size()) return std::string::npos;
     char32_t cp = length == 1 ? b : b & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return std::string::npos;
-      cp = (cp << 6) | (next & 0x3F);
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return std::string::npos;
+      cp = (cp << 6) | (bytes[i + k] & 0x3F);
     }
-    const char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < shortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      return std::string::npos;
+    constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kShortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::string::npos;
     units += length == 4 ? 2 : 1;
-    i += length;
   }
   return units;
 }
@@ -42,19 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::u16string wide = orlenta::Utf8ToWide(bytes);
   const std::size_t valid_length = Utf16LengthOfValid(bytes);
-  if (valid_length != std::string::npos) {
-    FUZZ_CHECK(wide.size() == valid_length);
-    FUZZ_CHECK(orlenta::WideToUtf8(wide) == bytes);
-  } else {
-    FUZZ_CHECK(wide.size() <= bytes.size() && wide.find(u'\xFFFD') != std::u16string::npos);
-    FUZZ_CHECK(orlenta::Utf8ToWide(orlenta::WideToUtf8(wide)) == wide);
-  }
+  FUZZ_CHECK(valid_length != std::string::npos
+                 ? wide.size() == valid_length && orlenta::WideToUtf8(wide) == bytes
+                 : wide.size() <= bytes.size() && wide.find(u'\xFFFD') != std::u16string::npos &&
+                       orlenta::Utf8ToWide(orlenta::WideToUtf8(wide)) == wide);
 
   // As UTF-16 code units, little-endian (an odd last byte left out): what
   // comes back is the same text with each unpaired surrogate made U+FFFD.
   std::u16string units(size / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  for (std::size_t i = 0; i < units.size(); ++i) units[i] = char16_t(data[2 * i] | data[2 * i + 1] << 8);
   std::u16string repaired = units;
   for (std::size_t i = 0; i < units.size(); ++i) {
     if ((units[i] & 0xFC00) == 0xD800 && i + 1 < units.size() && (units[i + 1] & 0xFC00) == 0xDC00)
@@ -63,17 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       repaired[i] = u'\xFFFD';
   }
   const std::string utf8 = orlenta::WideToUtf8(units);
-  FUZZ_CHECK(Utf16LengthOfValid(utf8) == units.size());
-  FUZZ_CHECK(orlenta::Utf8ToWide(utf8) == repaired);
+  FUZZ_CHECK(Utf16LengthOfValid(utf8) == units.size() && orlenta::Utf8ToWide(utf8) == repaired);
 
   // A folder (its trailing separators dropped) joined with one name by
   // exactly one backslash gives that folder back as its parent.
   const std::size_t cut = wide.find_last_of(u"\\/");
-  const std::u16string name = cut == std::u16string::npos ? wide : wide.substr(cut + 1);
-  std::u16string folder = cut == std::u16string::npos ? u"" : wide.substr(0, cut);
+  const std::u16string name = wide.substr(cut + 1);  // npos + 1 is 0: no separator, all name
+  std::u16string folder = wide.substr(0, cut == std::u16string::npos ? 0 : cut);
   while (!folder.empty() && orlenta::IsPathSeparator(folder.back())) folder.pop_back();
   const std::u16string joined = orlenta::JoinPath(folder, name);
-  FUZZ_CHECK(joined.size() == folder.size() + !folder.empty() + name.size());
-  FUZZ_CHECK(orlenta::ParentFolder(joined) == (folder.empty() ? u"." : folder));
+  FUZZ_CHECK(joined.size() == folder.size() + !folder.empty() + name.size() &&
+             orlenta::ParentFolder(joined) == (folder.empty() ? u"." : folder));
   return 0;
 }

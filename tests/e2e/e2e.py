@@ -1,13 +1,13 @@
 """End-to-end cases of the real program: the rows of cases.toml, run natively or under Wine.
 
     python3 tests/e2e/e2e.py native build/linux/bin/orlenta
-    python3 tests/e2e/e2e.py wine build/windows/bin/Orlenta.exe
+    python3 tests/e2e/e2e.py wine build/windows/bin/Orlenta.exe   # targets package, hung_window_check
 
-Prints one line per case, then 'N skipped', and last 'N passed, N failed'.
-Under Wine it needs the display and Wine server of scripts/common.sh; run
-alone, it starts them through that script.
+Prints one line per case, then 'N skipped', and last 'N passed, N failed'. Under Wine it needs
+the display and Wine server of scripts/common.sh; run alone, it starts them through it.
 """
 
+import collections
 import os
 import re
 import shutil
@@ -18,111 +18,67 @@ import tempfile
 import time
 import tomllib
 import zipfile
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 TIMEOUT = 120
-ERROR_TITLE = "Orlenta エラー"
 TRACE = re.compile(r'trace:msgbox:MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"')
-ESCAPES = {"n": 0x0A, "r": 0x0D, "t": 0x09, '"': 0x22, "\\": 0x5C}
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "advapi32.dll", "gdi32.dll",
-               "ntdll.dll", "ucrtbase.dll", "comctl32.dll", "ole32.dll", "shlwapi.dll", "ws2_32.dll"}
-
-
-class Failed(Exception):
-    pass
+ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+# boxes: (title, text) per message box, in order; processing: a processing window was seen before the first
+Outcome = collections.namedtuple("Outcome", "exit_code boxes processing", defaults=[False])
 
 
 def expect(condition, what):
     if not condition:
-        raise Failed(what)
-
-
-def expect_bytes(actual, wanted, what):
-    if actual != wanted:
-        at = next((i for i, (a, w) in enumerate(zip(actual, wanted)) if a != w), min(len(actual), len(wanted)))
-        def near(data):
-            return data[max(at - 16, 0):at + 48].decode("utf-8", "backslashreplace")
-        raise Failed("%s differs from byte %d: expected %r, got %r" % (what, at, near(wanted), near(actual)))
-
-
-class Outcome:
-    def __init__(self, exit_code, boxes, processing=False):
-        self.exit_code = exit_code
-        self.boxes = boxes            # (title, text) per message box, in order
-        self.processing = processing  # a processing window was seen before the first box
+        raise AssertionError(what)
 
 
 class Native:
     """The native program prints an information box's text plus LF on standard
     output and an error box's on standard error."""
-
     line_end = "\n"
+    spell = staticmethod(lambda path: path)
 
     def __init__(self, program):
         self.program = os.path.abspath(program)
 
-    def spell(self, path):
-        return path
-
     def run(self, args, cwd, program=None):
-        try:
-            p = subprocess.run([program or self.program] + args, cwd=cwd, stdin=subprocess.DEVNULL,
-                               capture_output=True, timeout=TIMEOUT)
-        except subprocess.TimeoutExpired:
-            raise Failed("no exit within %d s" % TIMEOUT)
-        boxes = [(title, stream.decode("utf-8", "backslashreplace"))
-                 for title, stream in (("Orlenta", p.stdout), (ERROR_TITLE, p.stderr)) if stream]
-        return Outcome(p.returncode, boxes)
+        p = subprocess.run([program or self.program] + args, cwd=cwd, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=TIMEOUT)
+        return Outcome(p.returncode, [(title, stream.decode("utf-8", "backslashreplace")) for title, stream
+                                      in (("Orlenta", p.stdout), ("Orlenta エラー", p.stderr)) if stream])
 
 
 def decode_trace(s):
     """Wine's debugstr_w form back to text: \\n \\r \\t \\" \\\\ and \\XXXX code units."""
-    units, i = [], 0
-    while i < len(s):
-        if s[i] == "\\":
-            if s[i + 1] in ESCAPES:
-                units.append(ESCAPES[s[i + 1]])
-                i += 2
-            else:
-                units.append(int(s[i + 1:i + 5], 16))
-                i += 5
-        else:
-            units.append(ord(s[i]))
-            i += 1
-    return b"".join(u.to_bytes(2, "little") for u in units).decode("utf-16-le", "surrogatepass")
+    units = "".join(ESCAPES[t[1]] if len(t) == 2 else chr(int(t[1:], 16)) if len(t) == 5 else t
+                    for t in re.findall(r'\\[nrt"\\]|\\[0-9a-fA-F]{4}|.', s, re.S))
+    return units.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
 
 
-class Wine:
+class Wine(Native):
     """Orlenta.exe on the private display: each box's text comes from Wine's
     msgbox trace, its title from the window found on the display, and it is
     dismissed by its OK button. A box's title is the titles of every window named
     Orlenta* while it is up, so a processing window left behind shows."""
-
     line_end = ""
-
-    def __init__(self, program):
-        self.program = os.path.abspath(program)
-        self.env = dict(os.environ, WINEDEBUG="-all,+msgbox")
-
-    def spell(self, path):
-        return "Z:" + path.replace("/", "\\")
+    spell = staticmethod(lambda path: "Z:" + path.replace("/", "\\"))
+    env = dict(os.environ, WINEDEBUG="-all,+msgbox")  # the display and prefix of scripts/common.sh
 
     def xdotool(self, *args):
         p = subprocess.run(["xdotool"] + list(args), env=self.env, capture_output=True, timeout=10)
         return p.stdout.decode("utf-8", "replace").strip()
 
     def windows(self):
-        """Visible windows whose title begins with Orlenta, as (id, title, width, height);
-        a window that reads no title does not answer yet and is left out."""
+        """Visible windows titled Orlenta*, as (id, title, width, height); one that
+        reads no title does not answer yet and is left out."""
         found = []
         for wid in self.xdotool("search", "--onlyvisible", "--name", "^Orlenta").split():
-            title = self.xdotool("getwindowname", wid)
-            geometry = dict(line.split("=", 1) for line in
-                            self.xdotool("getwindowgeometry", "--shell", wid).splitlines() if "=" in line)
-            if title:
-                found.append((wid, title, int(geometry.get("WIDTH", 0)), int(geometry.get("HEIGHT", 0))))
-        return found
+            size = dict(kv.split("=", 1) for kv in self.xdotool("getwindowgeometry", "--shell", wid).split())
+            found.append((wid, self.xdotool("getwindowname", wid), int(size.get("WIDTH", 0)),
+                          int(size.get("HEIGHT", 0))))
+        return [w for w in found if w[1]]
 
     def press_ok(self, shown):
         # Space, which the button acts on at its release: a Return closes the box on the press,
@@ -132,46 +88,39 @@ class Wine:
 
     def run(self, args, cwd, program=None):
         boxes, processing, pressed_at = [], False, None
-        with tempfile.TemporaryFile() as err:
-            def traces():
-                err.seek(0)
-                return TRACE.findall(err.read().decode("utf-8", "replace"))
-
+        err = os.path.join(os.path.dirname(cwd), "wine.stderr")  # beside the row's folder
+        with open(err, "wb") as f:
             proc = subprocess.Popen(["wine", program or self.program] + args, cwd=cwd, env=self.env,
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=f,
                                     start_new_session=True)
-            deadline = time.monotonic() + TIMEOUT
-            try:
-                while proc.poll() is None:
-                    if time.monotonic() > deadline:
-                        raise Failed("no exit within %d s (boxes so far: %r)" % (TIMEOUT, boxes))
-                    before = traces()
-                    if len(before) > len(boxes):
+        traces = lambda: TRACE.findall(Path(err).read_text("utf-8", "replace"))
+        deadline = time.monotonic() + TIMEOUT
+        try:
+            while proc.poll() is None:
+                expect(time.monotonic() < deadline, "no exit within %d s (boxes so far: %r)" % (TIMEOUT, boxes))
+                before = traces()
+                if len(before) > len(boxes):
+                    if self.windows():  # else initialised, not mapped yet
+                        time.sleep(0.2)  # let anything else that is about to appear appear
                         shown = self.windows()
-                        if shown:  # else initialised, not mapped yet
-                            time.sleep(0.2)  # let anything else that is about to appear appear
-                            shown = self.windows()
-                            boxes.append((" + ".join(sorted(w[1] for w in shown)),
-                                          decode_trace(before[len(boxes)])))
-                            self.press_ok(shown)
-                            pressed_at = time.monotonic()
-                    elif pressed_at is not None and time.monotonic() - pressed_at > 1:
-                        self.press_ok(self.windows())  # the key did not reach the box: press again
+                        boxes.append((" + ".join(sorted(w[1] for w in shown)), decode_trace(before[len(boxes)])))
+                        self.press_ok(shown)
                         pressed_at = time.monotonic()
-                    elif not before and not processing:
-                        # Before any box, a window titled Orlenta of about 360x120 is the processing
-                        # window (under a window manager X sees only its client area, a little
-                        # smaller); a box may share the title, hence the second look at the traces.
-                        shown = self.windows()
-                        processing = not traces() and any(t == "Orlenta" and 330 <= w <= 360 and 80 <= h <= 120
-                                                          for _, t, w, h in shown)
-                    time.sleep(0.05)
-            finally:
-                if proc.poll() is None:
-                    # A stalled start may have spawned more than the loader: end the whole group.
-                    os.killpg(proc.pid, signal.SIGKILL)
-                    proc.wait()
-            boxes += [("(never shown)", decode_trace(t)) for t in traces()[len(boxes):]]
+                elif pressed_at is not None and time.monotonic() - pressed_at > 1:
+                    self.press_ok(self.windows())  # the key did not reach the box: press again
+                    pressed_at = time.monotonic()
+                elif not before and not processing:
+                    # Before any box, a window titled Orlenta of about 360x120 is the processing
+                    # window (under a window manager X sees only its client area, a little
+                    # smaller); a box may share the title, hence the second look at the traces.
+                    processing = not traces() and any(t == "Orlenta" and 330 <= w <= 360 and 80 <= h <= 120
+                                                      for _, t, w, h in self.windows())
+                time.sleep(0.05)
+        finally:
+            if proc.poll() is None:  # a stalled start may have spawned more than the loader: end the group
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+        boxes += [("(never shown)", decode_trace(t)) for t in traces()[len(boxes):]]
         return Outcome(proc.returncode, boxes, processing)
 
 
@@ -180,20 +129,19 @@ def unpack_zip(runner, folder):
     build = os.path.dirname(os.path.dirname(runner.program))
     zips = [f for f in os.listdir(build) if re.fullmatch(r"Orlenta-[0-9.]+-win64\.zip", f)]
     expect(len(zips) == 1, "one Orlenta-*-win64.zip in %s (build the package target), found %r" % (build, zips))
-    path = os.path.join(build, zips[0])
-    expect(os.path.getmtime(path) >= os.path.getmtime(runner.program), "the zip is older than Orlenta.exe")
-    with zipfile.ZipFile(path) as z:
+    expect(os.path.getmtime(os.path.join(build, zips[0])) >= os.path.getmtime(runner.program),
+           "the zip is older than Orlenta.exe")
+    with zipfile.ZipFile(os.path.join(build, zips[0])) as z:
         z.extractall(folder)
     return os.path.join(folder, zips[0][:-4], "Orlenta.exe")
 
 
 def run_row(runner, row, root):
     """Builds the row's folder, runs the program in it and compares what the user sees and gets."""
-    folder = os.path.join(root, "case")
+    folder = base = os.path.join(root, "case")  # base: where the CSV and the row's files sit
     os.makedirs(folder)
     if row.get("example"):
         shutil.copytree(os.path.join(ROOT, "examples"), folder, dirs_exist_ok=True)
-    base = folder  # where the CSV and the row's files sit
     if row.get("deep"):
         base = os.path.join(folder, *["深" * 60 + "x" * 40] * 3)
         os.makedirs(base)
@@ -202,54 +150,58 @@ def run_row(runner, row, root):
     csv = os.path.join(base, row.get("csv_name", "list.csv"))
     if "csv" in row:
         lines = row["csv"].replace("{dir}", runner.spell(base)).split("\r\n")
-        if "repeat" in row:  # the last row many times over, for a job that takes a while
-            lines[-2:-1] = lines[-2:-1] * row["repeat"]
+        lines[-2:-1] *= row.get("repeat", 1)  # the last row many times over, for a job that takes a while
         with open(csv, "wb") as f:
             f.write("\r\n".join(lines).encode("utf-8"))
     if row.get("folder"):
         os.makedirs(csv)
-    before = open(csv, "rb").read() if os.path.isfile(csv) else None
+    before = Path(csv).read_bytes() if os.path.isfile(csv) else None
     program = unpack_zip(runner, os.path.join(root, "zip")) if row.get("program") == "zip" else None
 
-    args = [runner.spell(csv) if a == "{csv}" else a for a in row.get("args", ["{csv}"])]
-    out = runner.run(args, cwd=folder, program=program)
-
-    text = row["text"].replace("{csv}", runner.spell(csv)) + runner.line_end
-    expect(out.boxes == [(row["title"], text)], "boxes: expected [%r], got %r" % ((row["title"], text), out.boxes))
+    out = runner.run([runner.spell(csv) if a == "{csv}" else a for a in row.get("args", ["{csv}"])],
+                     cwd=folder, program=program)
+    box = (row["title"], row["text"].replace("{csv}", runner.spell(csv)) + runner.line_end)
+    expect(out.boxes == [box], "boxes: expected [%r], got %r" % (box, out.boxes))
     expect(out.exit_code == row["exit"], "exit code %r, expected %r" % (out.exit_code, row["exit"]))
-    if row.get("window"):
-        expect(out.processing, "no processing window of about 360x120 seen while the job ran")
+    expect(out.processing or not row.get("window"), "no processing window of about 360x120 seen while the job ran")
     after = row.get("after")
-    if after == "untouched":
-        expect_bytes(open(csv, "rb").read(), before, "the CSV (to be untouched)")
-    elif after is not None:
-        expect_bytes(open(csv, "rb").read(), after.encode("utf-8"), "the CSV afterwards")
-    if "after_file" in row:
-        with open(os.path.join(HERE, row["after_file"]), "rb") as f:
-            expect_bytes(open(csv, "rb").read(), f.read(), "the CSV afterwards")
+    wanted = (before if after == "untouched" else after.encode("utf-8") if after is not None
+              else Path(HERE, row["after_file"]).read_bytes() if "after_file" in row else None)
+    if wanted is not None:
+        got = Path(csv).read_bytes()
+        at = next((i for i, (a, w) in enumerate(zip(got, wanted)) if a != w), min(len(got), len(wanted)))
+        near = lambda data: data[max(at - 16, 0):at + 48].decode("utf-8", "backslashreplace")
+        expect(got == wanted, "the CSV afterwards differs from byte %d: expected %r, got %r"
+               % (at, near(wanted), near(got)))
 
 
-def check_imports(runner, root):
-    """Load-time imports: Windows' own DLLs and qorimgio.dll, no toolchain runtime."""
+def check_exe(runner, row, _):
+    """Load-time imports: only the row's DLLs (Windows' own and qorimgio.dll, no toolchain runtime).
+    Resources: a manifest asking for no elevation and a version resource."""
     dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", runner.program], capture_output=True,
                           text=True, timeout=60)
     expect(dump.returncode == 0, "objdump failed: " + dump.stderr.strip())
     dlls = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump.stdout)}
-    foreign = sorted(d for d in dlls if d not in SYSTEM_DLLS | {"qorimgio.dll"} and not d.startswith("api-ms-win-"))
-    expect(not foreign, "imports beyond Windows' own DLLs and qorimgio.dll: %r" % foreign)
+    foreign = sorted(d for d in dlls if d not in row["allowed"] and not d.startswith("api-ms-win-"))
+    expect(not foreign, "imports beyond the allowed DLLs: %r" % foreign)
     expect("qorimgio.dll" in dlls, "qorimgio.dll is not imported at load time: %r" % sorted(dlls))
-
-
-def check_resources(runner, root):
-    """A manifest asking for no elevation and a version resource."""
-    with open(runner.program, "rb") as f:
-        exe = f.read()
+    exe = Path(runner.program).read_bytes()
     expect(b"<assembly" in exe and b'level="asInvoker"' in exe, "no manifest with asInvoker")
     expect("VS_VERSION_INFO".encode("utf-16-le") in exe and (0xFEEF04BD).to_bytes(4, "little") in exe,
            "no version resource")
 
 
-CHECKS = {"imports": check_imports, "resources": check_resources}
+def check_hung_window(runner, row, _):
+    """The processing window stays responsive through long runs, as Windows judges it: the
+    check program built beside Orlenta.exe watches real runs on this display."""
+    p = subprocess.run(["wine", os.path.join(os.path.dirname(runner.program), "hung_window_check.exe")],
+                       env=runner.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT)
+    lines = p.stdout.decode("utf-8", "replace").splitlines()
+    expect(p.returncode == 0 and lines and re.fullmatch(r"[1-9][0-9]* passed, 0 failed", lines[-1]),
+           "exit code %d, output:\n      %s" % (p.returncode, "\n      ".join(lines)))
+
+
+CHECKS = {"exe": check_exe, "hung_window": check_hung_window}
 
 
 def main(argv):
@@ -257,37 +209,28 @@ def main(argv):
         sys.exit("usage: e2e.py native|wine PROGRAM")
     mode, program = argv[1], argv[2]
     if mode == "wine" and not os.environ.get("ORLENTA_WINE_READY"):
-        common = os.path.join(ROOT, "scripts", "common.sh")
-        os.execvp("bash", ["bash", common, "with-wine", program, sys.executable] + argv)
+        os.execvp("bash", ["bash", os.path.join(ROOT, "scripts", "common.sh"), "with-wine", program,
+                           sys.executable] + argv)
     runner = Native(program) if mode == "native" else Wine(program)
-    with open(os.path.join(HERE, "cases.toml"), "rb") as f:
-        rows = tomllib.load(f)["case"]
-    passed = failed = skipped = 0
+    count = collections.Counter()
     scratch = tempfile.mkdtemp(prefix="orlenta-e2e-")
     try:
-        for row in rows:
+        for row in tomllib.loads(Path(HERE, "cases.toml").read_text("utf-8"))["case"]:
             if row["on"] not in (mode, "both"):
-                skipped += 1
+                count["skipped"] += 1
                 continue
-            root = os.path.join(scratch, row["name"])
-            os.makedirs(root)
             try:
-                if "check" in row:
-                    CHECKS[row["check"]](runner, root)
-                else:
-                    run_row(runner, row, root)
-            except Exception as e:  # a broken row counts as failed, with its reason
-                failed += 1
-                reason = str(e) if isinstance(e, Failed) else "%s: %s" % (type(e).__name__, e)
-                print("FAIL  %s: %s" % (row["name"], reason), flush=True)
-            else:
-                passed += 1
+                CHECKS.get(row.get("check"), run_row)(runner, row, os.path.join(scratch, row["name"]))
+                count["passed"] += 1
                 print("ok    %s" % row["name"], flush=True)
+            except Exception as e:  # a broken row counts as failed, with its reason
+                count["failed"] += 1
+                reason = str(e) if isinstance(e, AssertionError) else "%s: %s" % (type(e).__name__, e)
+                print("FAIL  %s: %s" % (row["name"], reason), flush=True)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    print("%d skipped" % skipped)
-    print("%d passed, %d failed" % (passed, failed))
-    return 0 if failed == 0 else 1
+    print("%d skipped\n%d passed, %d failed" % (count["skipped"], count["passed"], count["failed"]))
+    return 1 if count["failed"] else 0
 
 
 if __name__ == "__main__":
