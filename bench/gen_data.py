@@ -15,8 +15,16 @@
       absolute path; with PREFIX (a Windows spelling of FOLDER, such as
       Z:\\tmp\\x\\img) it holds PREFIX, a backslash and the file name.
 
+  gen_data.py pairs CSV FOLDER FORE BACK OUT
+      The copies that the program makes for CSV (written by "images" from
+      the images in FOLDER), as UTF-8 lines "source<TAB>destination" at OUT:
+      each image cell's path, and FORE or BACK (the target folders as the
+      copying program spells them), a backslash and the cell's file name,
+      with the extension of the image's signature when the name has no '.'.
+
 Everything is drawn from a fixed seed, so two runs write the same bytes.
 """
+import csv
 import os
 import random
 import sys
@@ -116,11 +124,31 @@ def write_images(rows, folder, out, prefix=None):
         f.write(b"".join(lines))
 
 
+def write_pairs(csv_path, folder, fore, back, out):
+    with open(csv_path, "r", encoding="utf-8-sig", newline="") as f:
+        rows = list(csv.reader(f))
+    front_col, back_col = rows[0].index(FRONT), rows[0].index(BACK)
+    lines = []
+    for row in rows[1:]:
+        for col, target in ((front_col, fore), (back_col, back)):
+            source = row[col]
+            name = source.replace("/", "\\").rsplit("\\", 1)[-1]
+            if "." not in name:
+                with open(os.path.join(folder, name), "rb") as image:
+                    head = image.read(16)
+                name += next(ext for signature, ext in SIGNATURES if head.startswith(signature))
+            lines.append("%s\t%s\\%s\n" % (source, target, name))
+    with open(out, "w", encoding="utf-8", newline="") as f:
+        f.write("".join(lines))
+
+
 def main(argv):
     if len(argv) >= 4 and argv[1] == "csv":
         write_csv(parse_size(argv[2]), argv[3])
     elif len(argv) >= 5 and argv[1] == "images":
         write_images(int(argv[2]), argv[3], argv[4], argv[5] if len(argv) > 5 else None)
+    elif len(argv) >= 7 and argv[1] == "pairs":
+        write_pairs(argv[2], argv[3], argv[4], argv[5], argv[6])
     else:
         sys.stderr.write(__doc__)
         return 2

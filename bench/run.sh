@@ -6,28 +6,36 @@
 #   bench/run.sh            full sizes (200 MiB, 20,000 rows / 40,000 images, 1 GiB)
 #   bench/run.sh --quick    small sizes, 3 runs each: a smoke run
 #   bench/run.sh --no-wine  without the Windows build under Wine
+#   bench/run.sh --only 5,6 only the cases listed
 #
-# Needs bash, GNU time, python3, cmake, ninja; for the Wine case also the
-# mingw-w64 toolchain, wine, Xvfb and xdotool. Both sides of every case run
-# on a warm page cache: nothing is dropped between runs.
+# Needs bash, GNU time, python3, cmake, ninja, strace (installed with apt-get
+# when missing); for the Wine cases also the mingw-w64 toolchain, wine, Xvfb
+# and xdotool. Both sides of every case run on a warm page cache: nothing is
+# dropped between runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 quick=0
 with_wine=1
-for arg in "$@"; do
-  case $arg in
+only=1,2,3,4,5,6
+while [ $# -gt 0 ]; do
+  case $1 in
     --quick) quick=1 ;;
     --no-wine) with_wine=0 ;;
-    *) sed -n '2,12p' "$0"; exit 2 ;;
+    --only) only=${2:?}; shift ;;
+    *) sed -n '2,14p' "$0"; exit 2 ;;
   esac
+  shift
 done
+want() { [[ ",$only," == *",$1,"* ]]; }
 if [ "$quick" -eq 1 ]; then
-  csv_size=20M big_size=100M image_rows=2000 runs=3
+  csv_size=20M big_size=100M image_rows=2000 runs=3 floor_rows=2000
 else
-  csv_size=200M big_size=1G image_rows=20000 runs=5
+  csv_size=200M big_size=1G image_rows=20000 runs=5 floor_rows="2000 8000"
 fi
+# The system-call count does not depend on the size: ~2,000 images suffice.
+strace_rows=1000
 
 scratch=$(mktemp -d)
 xvfb_pid=
@@ -77,11 +85,13 @@ expect_stdout() {  # text
 
 rows=()
 notes=()
+lines=()
 add_row() {  # case, program s, floor name, floor s, target ratio or '-', RSS KiB or '-', RSS bound KiB or '-'
   rows+=("$(printf '%s|%s|%s|%s|%s|%s|%s' "$@")")
 }
 
 # --- 1. a large CSV without images ----------------------------------------
+if want 1; then
 echo "== case 1: $csv_size CSV, image cells empty"
 c1=$scratch/c1
 mkdir -p "$c1"
@@ -113,10 +123,12 @@ add_row "1  $(numfmt --to=iec-i --suffix=B "$c1_bytes") CSV, no images" \
   "$(median "$scratch/c1_prog.m")" $((c1_bytes * 5 / 2 / 1024 + 32 * 1024))
 notes+=("case 1 runs (s): program $(all_runs "$scratch/c1_prog.t"); cp $(all_runs "$scratch/c1_cp.t"); dd conv=fsync $(all_runs "$scratch/c1_dd.t") (median $(median "$scratch/c1_dd.t")); dd of the whole file through one buffer, conv=fsync $(all_runs "$scratch/c1_whole.t") (median $(median "$scratch/c1_whole.t"))")
 rm -rf "$c1"
+fi
 
 # --- 2. many small images --------------------------------------------------
-echo "== case 2: $image_rows rows naming $((image_rows * 2)) images"
 c2=$scratch/c2
+if want 2; then
+echo "== case 2: $image_rows rows naming $((image_rows * 2)) images"
 mkdir -p "$c2"
 python3 bench/gen_data.py images "$image_rows" "$c2/img" "$c2/pristine.csv"
 images_bytes=$(du -sb "$c2/img" | cut -f1)
@@ -136,8 +148,10 @@ add_row "2  $image_rows rows, $((image_rows * 2)) images ($(numfmt --to=iec-i --
   "$(median "$scratch/c2_prog.m")" -
 notes+=("case 2 runs (s): program $(all_runs "$scratch/c2_prog.t"); cp -r $(all_runs "$scratch/c2_cp.t")")
 rm -rf "$c2/Fore" "$c2/Back" "$c2/copy"
+fi
 
 # --- 3. a very large CSV ---------------------------------------------------
+if want 3; then
 echo "== case 3: $big_size CSV"
 c3=$scratch/c3
 mkdir -p "$c3"
@@ -157,19 +171,16 @@ add_row "3  $(numfmt --to=iec-i --suffix=B "$c3_bytes") CSV, no images" \
   "$(median "$scratch/c3_prog.m")" $((c3_bytes * 5 / 2 / 1024 + 32 * 1024))
 notes+=("case 3 runs (s): program $(all_runs "$scratch/c3_prog.t"); cp $(all_runs "$scratch/c3_cp.t")")
 rm -rf "$c3"
+fi
 
-# --- 4. the images case through the Windows build under Wine ---------------
-# Wine looks a name up case-blind: a name that does not exist yet costs a
-# scan of its folder, so each new copy costs time in proportion to the copies
-# already in Fore or Back, which Windows' indexed folders do not. The full
-# case therefore runs once; a tenth of it (folders of 2,000 copies) runs as
-# often as the others, against cp -r of its own images.
-if [ "$with_wine" -eq 1 ]; then
-  echo "== case 4: the images case under Wine (building the windows preset in build/bench-windows)"
+# --- Wine: the Windows build, a private display and a persistent server ----
+if [ "$with_wine" -eq 1 ] && { want 4 || want 5; }; then
+  echo "== building the windows preset (Release) in build/bench-windows"
   cmake --preset windows -B build/bench-windows -DCMAKE_BUILD_TYPE=Release \
     -DORLENTA_BUILD_TESTS=OFF >/dev/null
-  cmake --build build/bench-windows --target orlenta qorimgio -j2 >/dev/null
+  cmake --build build/bench-windows --target orlenta qorimgio copy_floor -j2 >/dev/null
   exe=$root/build/bench-windows/bin/Orlenta.exe
+  floor_exe=$root/build/bench-windows/bin/copy_floor.exe
   # Every Wine process, the prefix's own desktop included, must see the
   # display: a desktop started without one leaves later windows without a
   # driver.
@@ -191,6 +202,10 @@ if [ "$with_wine" -eq 1 ]; then
   wineserver -f -p >/dev/null 2>&1 &
   server_pid=$!
   timeout 120 wine cmd /c exit >/dev/null 2>&1 || true  # lets the prefix's services start
+  # Without a window manager, Wine's X11 driver waits 2 s for one to withdraw
+  # each window it hides, which Windows never does: windows here go
+  # unmanaged.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 
   # wine_run FOLDER ROWS NAME: one run on FOLDER/wine.csv, timed from the start
   # until the completion box shows (the job is done then) into NAME.t; the
@@ -217,14 +232,40 @@ if [ "$with_wine" -eq 1 ]; then
       done
       sleep 0.2
     done
-    wait "$pid" || { echo "case 4: Orlenta.exe failed: $(grep MSGBOX "$scratch/wine.err")" >&2; exit 1; }
+    wait "$pid" || { echo "Orlenta.exe failed: $(grep MSGBOX "$scratch/wine.err")" >&2; exit 1; }
     grep -q 'MSGBOX_OnInit L"\\51e6\\7406\\304c\\5b8c\\4e86\\3057\\307e\\3057\\305f\\3002"' \
-      "$scratch/wine.err" || { echo "case 4: $(grep MSGBOX "$scratch/wine.err")" >&2; exit 1; }
+      "$scratch/wine.err" || { echo "Orlenta.exe: $(grep MSGBOX "$scratch/wine.err")" >&2; exit 1; }
     [ "$(find "$folder/Fore" "$folder/Back" -type f | wc -l)" -eq $((rows * 2)) ] ||
-      { echo "case 4: copies missing" >&2; exit 1; }
+      { echo "Orlenta.exe: copies missing" >&2; exit 1; }
     echo "$start $end" | awk '{printf "%.3f\n", $2 - $1}' >>"$scratch/$name.t"
   }
 
+  # floor_run FOLDER ROWS NAME: the bare CopyFileW loop over FOLDER/pairs.txt
+  # into fresh Fore and Back folders, timed from its start to its end.
+  floor_run() {
+    local folder=$1 rows=$2 name=$3 pairs_win start end
+    pairs_win=$(winepath -w "$folder/pairs.txt")
+    rm -rf "$folder/Fore" "$folder/Back"
+    mkdir "$folder/Fore" "$folder/Back"
+    sync
+    start=$EPOCHREALTIME
+    wine "$floor_exe" "$pairs_win" </dev/null >"$scratch/floor.out" 2>&1 ||
+      { echo "copy_floor.exe failed: $(cat "$scratch/floor.out")" >&2; exit 1; }
+    end=$EPOCHREALTIME
+    [ "$(find "$folder/Fore" "$folder/Back" -type f | wc -l)" -eq $((rows * 2)) ] ||
+      { echo "copy_floor.exe: copies missing" >&2; exit 1; }
+    echo "$start $end" | awk '{printf "%.3f\n", $2 - $1}' >>"$scratch/$name.t"
+  }
+fi
+
+# --- 4. the images case through the Windows build under Wine ---------------
+# Wine looks a name up case-blind: a name that does not exist yet costs a
+# scan of its folder, so each new copy costs time in proportion to the copies
+# already in Fore or Back, which Windows' indexed folders do not. The full
+# case therefore runs once; a tenth of it (folders of 2,000 copies) runs as
+# often as the others, against cp -r of its own images.
+if [ "$with_wine" -eq 1 ] && want 4; then
+  echo "== case 4: the images case under Wine"
   small_rows=$((image_rows / 10))
   c4=$scratch/c4
   mkdir -p "$c4"
@@ -241,19 +282,112 @@ if [ "$with_wine" -eq 1 ]; then
   notes+=("case 4a runs (s): Orlenta.exe $(all_runs "$scratch/c4_prog.t") (until the completion box shows); cp -r $(all_runs "$scratch/c4_cp.t")")
   rm -rf "$c4"
 
-  python3 - "$c2/pristine.csv" "$c2/wine.csv" "$c2/img/" "$(winepath -w "$c2")\\img\\" <<'PY'
+  if want 2; then  # on case 2's data
+    python3 - "$c2/pristine.csv" "$c2/wine.csv" "$c2/img/" "$(winepath -w "$c2")\\img\\" <<'PY'
 import sys
 data = open(sys.argv[1], "rb").read()
 open(sys.argv[2], "wb").write(data.replace(sys.argv[3].encode(), sys.argv[4].encode()))
 PY
-  wine_run "$c2" "$image_rows" c4_full
-  add_row "4b case 2 once, Wine" "$(median "$scratch/c4_full.t")" "cp -r" \
-    "$(median "$scratch/c2_cp.t")" - - -
+    wine_run "$c2" "$image_rows" c4_full
+    add_row "4b case 2 once, Wine" "$(median "$scratch/c4_full.t")" "cp -r" \
+      "$(median "$scratch/c2_cp.t")" - - -
+  fi
+fi
+
+# --- 5. the images case under Wine against the bare CopyFileW loop --------
+# The same copies of the same files, into fresh folders each run, so that
+# Wine's own costs (its folder scans above all) fall on both sides alike.
+# The two sides alternate, so that a change in the machine's load meets both.
+if [ "$with_wine" -eq 1 ] && want 5; then
+  floor_runs=$((runs < 3 ? 3 : runs))
+  for wine_rows in $floor_rows; do
+    echo "== case 5: $wine_rows rows, $((wine_rows * 2)) images under Wine, Orlenta.exe against the CopyFileW loop"
+    c5=$scratch/c5
+    mkdir -p "$c5"
+    c5_win=$(winepath -w "$c5")
+    python3 bench/gen_data.py images "$wine_rows" "$c5/img" "$c5/wine.csv" "$c5_win\\img"
+    python3 bench/gen_data.py pairs "$c5/wine.csv" "$c5/img" "$c5_win\\Fore" "$c5_win\\Back" \
+      "$c5/pairs.txt"
+    floor_run "$c5" "$wine_rows" c5_warmup  # the first runs load Wine's own files
+    wine_run "$c5" "$wine_rows" c5_warmup
+    for ((i = 0; i < floor_runs; i++)); do
+      floor_run "$c5" "$wine_rows" "c5_floor_$wine_rows"
+      wine_run "$c5" "$wine_rows" "c5_prog_$wine_rows"
+    done
+    add_row "5  $wine_rows rows, $((wine_rows * 2)) images, Wine" \
+      "$(median "$scratch/c5_prog_$wine_rows.t")" "CopyFileW" \
+      "$(median "$scratch/c5_floor_$wine_rows.t")" 1.2 - -
+    notes+=("case 5 runs at $wine_rows rows (s): Orlenta.exe $(all_runs "$scratch/c5_prog_$wine_rows.t") (until the completion box shows); CopyFileW loop $(all_runs "$scratch/c5_floor_$wine_rows.t")")
+    rm -rf "$c5"
+  done
+fi
+
+# --- 6. system calls per image, natively ------------------------------------
+# Counted by strace over whole processes, start-up included: the program on
+# the images case, on the same rows with every name that needs the format
+# probe left out (the common path: check, copy), and cp -r of the images.
+if want 6; then
+  echo "== case 6: system calls per image, $strace_rows rows"
+  if ! command -v strace >/dev/null; then
+    apt-get install -y strace >/dev/null 2>&1 || sudo apt-get install -y strace >/dev/null
+  fi
+  c6=$scratch/c6
+  mkdir -p "$c6"
+  python3 bench/gen_data.py images "$strace_rows" "$c6/img" "$c6/all.csv"
+  # The same rows with each image cell whose file name has no '.' emptied;
+  # prints the number of images left.
+  common_images=$(python3 - "$c6/all.csv" "$c6/common.csv" <<'PY'
+import csv, sys
+with open(sys.argv[1], encoding="utf-8-sig", newline="") as f:
+    rows = list(csv.reader(f))
+columns = [rows[0].index("画像（表）"), rows[0].index("画像（裏）")]
+left = 0
+for row in rows[1:]:
+    for c in columns:
+        if "." in row[c].rsplit("/", 1)[-1]:
+            left += 1
+        else:
+            row[c] = ""
+with open(sys.argv[2], "w", encoding="utf-8-sig", newline="") as f:
+    csv.writer(f, lineterminator="\r\n").writerows(rows)
+print(left)
+PY
+)
+  all_images=$((strace_rows * 2))
+  # calls NAME CMD...: the system calls of CMD and its children into NAME.s
+  calls() {
+    local name=$1
+    shift
+    strace -c -f -o "$scratch/$name.s" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+    awk '$NF == "total" {print $4}' "$scratch/$name.s"
+  }
+  # per_call NAME IMAGES: the calls made about once per image or more, per image
+  per_call() {
+    awk -v n="$2" '$NF != "total" && $4 ~ /^[0-9]+$/ && $4 >= n / 2 {printf "%s %.2f, ", $NF, $4 / n}' \
+      "$scratch/$1.s" | sed 's/, $//'
+  }
+  cp "$c6/all.csv" "$c6/list.csv"
+  all_calls=$(calls c6_all "$bin" "$c6/list.csv")
+  [ "$(find "$c6/Fore" "$c6/Back" -type f | wc -l)" -eq "$all_images" ] ||
+    { echo "case 6: copies missing" >&2; exit 1; }
+  rm -rf "$c6/Fore" "$c6/Back"
+  cp "$c6/common.csv" "$c6/list.csv"
+  common_calls=$(calls c6_common "$bin" "$c6/list.csv")
+  [ "$(find "$c6/Fore" "$c6/Back" -type f | wc -l)" -eq "$common_images" ] ||
+    { echo "case 6: copies missing" >&2; exit 1; }
+  cp_calls=$(calls c6_cp cp -r "$c6/img" "$c6/copy")
+  per_image() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+  common_per=$(per_image "$common_calls" "$common_images")
+  verdict=ok
+  awk -v r="$common_per" 'BEGIN {exit !(r > 8)}' && verdict=MISSED
+  lines+=("6  system calls per image (strace -c -f): program $common_per on the common path ($common_images images, target ≤ 8: $verdict), $(per_image "$all_calls" "$all_images") with the probed names ($all_images images); cp -r $(per_image "$cp_calls" "$all_images")")
+  notes+=("case 6 calls per image: program, common path: $(per_call c6_common "$common_images"); cp -r: $(per_call c6_cp "$all_images")")
+  rm -rf "$c6"
 fi
 
 # --- the table -------------------------------------------------------------
 echo
-printf '%-44s %9s %12s %7s %7s %10s %10s  %s\n' case program floor ratio target "peak RSS" "RSS bound" verdict
+printf '%-44s %9s %16s %7s %7s %10s %10s  %s\n' case program floor ratio target "peak RSS" "RSS bound" verdict
 for row in "${rows[@]}"; do
   IFS='|' read -r name prog floor_name floor target rss bound <<<"$row"
   ratio=$(awk -v a="$prog" -v b="$floor" 'BEGIN {printf "%.2f", a / b}')
@@ -267,9 +401,10 @@ for row in "${rows[@]}"; do
   [ "$bound" = - ] || bound_text="$((bound / 1024)) MiB"
   target_text=-
   [ "$target" = - ] || target_text="≤ ${target}×"
-  printf '%-44s %8.2fs %5s %5.2fs %6s× %7s %10s %10s  %s\n' "$name" "$prog" "$floor_name" "$floor" \
+  printf '%-44s %8.2fs %9s %5.2fs %6s× %7s %10s %10s  %s\n' "$name" "$prog" "$floor_name" "$floor" \
     "$ratio" "$target_text" "$rss_text" "$bound_text" "$verdict"
 done
 echo
+[ ${#lines[@]} -eq 0 ] || { printf '%s\n' "${lines[@]}"; echo; }
 printf '%s\n' "${notes[@]}"
 echo "medians of $runs runs; both sides on a warm page cache; $(nproc) cores, $(free -g | awk '/^Mem/ {print $2}') GiB"

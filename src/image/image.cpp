@@ -25,6 +25,14 @@ std::u16string Concat(std::u16string_view a, std::u16string_view b) {
   return s;
 }
 
+// Whether two paths name one file; false when either cannot be queried.
+bool SameFile(platform::FileSystem& fs, std::u16string_view a, std::u16string_view b) {
+  const std::optional<platform::FileIdentity> ia = fs.QueryFileIdentity(a);
+  if (!ia) return false;
+  const std::optional<platform::FileIdentity> ib = fs.QueryFileIdentity(b);
+  return ib && *ia == *ib;
+}
+
 // Whether two files hold the same bytes; false when either cannot be read.
 bool SameContents(platform::FileSystem& fs, std::u16string_view a, std::u16string_view b) {
   std::optional<platform::File> fa = fs.OpenFile(a, platform::File::Mode::kRead);
@@ -51,13 +59,13 @@ bool SameContents(platform::FileSystem& fs, std::u16string_view a, std::u16strin
 
 }  // namespace
 
-const platform::FileIdentity* CopyLedger::Find(const std::u16string& destination_key) const {
+const CopyLedger::Entry* CopyLedger::Find(const std::u16string& destination_key) const {
   auto it = copies_.find(destination_key);
   return it == copies_.end() ? nullptr : &it->second;
 }
 
-void CopyLedger::Record(std::u16string destination_key, platform::FileIdentity source) {
-  copies_.insert_or_assign(std::move(destination_key), source);
+void CopyLedger::Record(std::u16string destination_key, Entry entry) {
+  copies_.insert_or_assign(std::move(destination_key), std::move(entry));
 }
 
 std::string WideToAnsi(std::u16string_view text) {
@@ -106,28 +114,27 @@ std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
   if (name.find(u'.') == std::u16string::npos) name += Utf8ToWide(ProbeImageExtension(source));
   const std::u16string destination = JoinPath(target_folder, name);
 
-  // A cell that already names its copy (a CSV processed again from its own
-  // folder) keeps its reference: copying a file onto itself would fail.
-  const std::optional<platform::FileIdentity> source_id = fs.QueryFileIdentity(source);
-  const std::optional<platform::FileIdentity> destination_id =
-      fs.QueryFileIdentity(destination);
-  const bool same_file = source_id && destination_id && *source_id == *destination_id;
+  // Equal keys are one file: a cell that already names its copy (a CSV
+  // processed again from its own folder) keeps its reference. Other
+  // spellings of that file are known only once the copy has refused them.
+  std::u16string source_key = platform::PathCompareKey(source);
+  std::u16string destination_key = platform::PathCompareKey(destination);
+  const bool names_its_copy = source_key == destination_key;
 
-  std::u16string key;
-  if (ledger) {
-    key = platform::PathCompareKey(destination);
-    const platform::FileIdentity* earlier = ledger->Find(key);
-    if (earlier && !(source_id && *earlier == *source_id) && !same_file &&
+  if (ledger && !names_its_copy) {
+    const CopyLedger::Entry* earlier = ledger->Find(destination_key);
+    if (earlier && earlier->source_key != source_key && !SameFile(fs, earlier->source, source) &&
         !SameContents(fs, source, destination))
       throw AppException(Concat(kNameTaken, source));
   }
 
-  if (!same_file && !fs.CopyFileReplacing(source, destination)) {
+  if (!names_its_copy && !fs.CopyFileReplacing(source, destination) &&
+      !SameFile(fs, source, destination)) {
     std::u16string message(kCopyFailed);
     message.append(source).append(kCopyFailedTo).append(destination);
     throw AppException(std::move(message));
   }
-  if (ledger && source_id) ledger->Record(std::move(key), *source_id);
+  if (ledger) ledger->Record(std::move(destination_key), {std::move(source_key), source});
   return WideToUtf8(MakeRelativePath(csv_folder, destination));
 }
 

@@ -10,24 +10,32 @@
 
 namespace orlenta {
 
-/// What each target folder has received in one run: destination (by
-/// PathCompareKey) to the identity of the file copied there. Lets a run
-/// refuse to overwrite an earlier copy of a different image.
+/// What each target folder has received in one run: for each destination
+/// (by PathCompareKey), the source copied there last, by its compare key and
+/// by its path as written. Recording costs no file-system call; the files are
+/// looked at only when a destination comes up again from another source.
 class CopyLedger {
  public:
-  /// The identity recorded for `destination_key`, or nullptr.
-  const platform::FileIdentity* Find(const std::u16string& destination_key) const;
-  void Record(std::u16string destination_key, platform::FileIdentity source);
+  struct Entry {
+    std::u16string source_key;
+    std::u16string source;
+  };
+  /// The entry recorded for `destination_key`, or nullptr.
+  const Entry* Find(const std::u16string& destination_key) const;
+  void Record(std::u16string destination_key, Entry entry);
 
  private:
-  std::unordered_map<std::u16string, platform::FileIdentity> copies_;
+  std::unordered_map<std::u16string, Entry> copies_;
 };
 
 /// Copies the image that `cell` names into `target_folder` and returns the
 /// copy's path relative to `csv_folder` as UTF-8. An empty cell gives "".
 /// Throws AppException with the complete message when the image cannot be
-/// placed. With a ledger, records the copy and refuses to replace an earlier
-/// copy of this run made from a different file with different bytes.
+/// placed. A cell that names the copy itself keeps its reference. With a
+/// ledger, records the copy and refuses to replace an earlier copy of this
+/// run made from a different file with different bytes. When nothing
+/// collides, the only file-system calls are the source's QueryPath and the
+/// copy.
 std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
                        std::u16string_view csv_folder, platform::FileSystem& fs,
                        CopyLedger* ledger = nullptr);

@@ -173,6 +173,14 @@ class Descriptor {
   explicit Descriptor(int fd) : fd_(fd) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
   ~Descriptor() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -228,12 +236,24 @@ bool CopyByReadWrite(int in, int out) {
   }
 }
 
-/// Copies the rest of `in` to `out`, in the kernel where it can.
-bool CopyContents(int in, int out) {
+/// Copies the rest of `in` to `out`, in the kernel where it can. `size` is
+/// what fstat reported for `in`: once that much is copied the copy is done
+/// without a further call to find the end. A size of 0 says nothing (files
+/// of some kernel file systems report it and still have content), so then
+/// the copy runs to the end.
+bool CopyContents(int in, int out, off_t size) {
   constexpr std::size_t kChunk = std::size_t{1} << 30;
+  std::uint64_t left = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   for (;;) {
-    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-    if (copied > 0) continue;
+    const std::size_t ask = left > 0 && left < kChunk ? static_cast<std::size_t>(left) : kChunk;
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, ask, 0);
+    if (copied > 0) {
+      if (left > 0) {
+        if (static_cast<std::uint64_t>(copied) >= left) return true;
+        left -= static_cast<std::uint64_t>(copied);
+      }
+      continue;
+    }
     if (copied == 0) return true;
     if (errno == EINTR) continue;
     // Both offsets have advanced by what was copied, so the plain loop can
@@ -243,6 +263,17 @@ bool CopyContents(int in, int out) {
     }
     return false;
   }
+}
+
+/// The process's file-creation mask, learned once: the mask can only be
+/// read by setting it, and it is set back at once.
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    const mode_t current = ::umask(0);
+    ::umask(current);
+    return current;
+  }();
+  return mask;
 }
 
 /// The folder holding `native`, for fsync after a rename.
@@ -306,19 +337,28 @@ bool FileSystem::CopyFileReplacing(std::u16string_view from, std::u16string_view
     return false;
   }
   const mode_t bits = source_info.st_mode & 07777;
-  // No O_TRUNC: the target may be the source under another name, and must be
-  // checked before a single byte of it is lost.
-  Descriptor target(OpenRetrying(target_path.c_str(), O_WRONLY | O_CREAT, bits));
-  struct stat target_info;
-  if (target.get() < 0 || ::fstat(target.get(), &target_info) != 0) return false;
-  if (target_info.st_dev == source_info.st_dev && target_info.st_ino == source_info.st_ino) {
-    return false;
+  // A file this open creates is new, regular, empty and not the source, and
+  // has the bits the umask lets through: nothing of it needs checking. (A
+  // folder's default ACL, which stands in for the umask, is not looked at.)
+  Descriptor target(OpenRetrying(target_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, bits));
+  bool bits_right = (bits & ~ProcessUmask()) == bits && (bits & 07000) == 0;
+  if (target.get() < 0) {
+    if (errno != EEXIST) return false;
+    // The name is taken. No O_TRUNC: the target may be the source under
+    // another name, and must be checked before a single byte of it is lost.
+    // O_NONBLOCK: a FIFO in its place must not wait for a reader.
+    target = Descriptor(OpenRetrying(target_path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK, bits));
+    struct stat target_info;
+    if (target.get() < 0 || ::fstat(target.get(), &target_info) != 0) return false;
+    if (target_info.st_dev == source_info.st_dev && target_info.st_ino == source_info.st_ino) {
+      return false;
+    }
+    if (!S_ISREG(target_info.st_mode)) return false;
+    if (target_info.st_size != 0 && ::ftruncate(target.get(), 0) != 0) return false;
+    bits_right = (target_info.st_mode & 07777) == bits;
   }
-  if (!S_ISREG(target_info.st_mode)) return false;
-  // A fresh target needs neither: each costs a metadata update per image.
-  if (target_info.st_size != 0 && ::ftruncate(target.get(), 0) != 0) return false;
-  if (!CopyContents(source.get(), target.get())) return false;
-  if ((target_info.st_mode & 07777) != bits && ::fchmod(target.get(), bits) != 0) return false;
+  if (!CopyContents(source.get(), target.get(), source_info.st_size)) return false;
+  if (!bits_right && ::fchmod(target.get(), bits) != 0) return false;
   const struct timespec times[2] = {source_info.st_atim, source_info.st_mtim};
   if (::futimens(target.get(), times) != 0) return false;
   return target.Close();
