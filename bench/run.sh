@@ -323,34 +323,37 @@ if [ "$with_wine" -eq 1 ] && want 5; then
 fi
 
 # --- 6. system calls per image, natively ------------------------------------
-# Counted by strace over whole processes, start-up included: the program on
-# the images case, on the same rows with every name that needs the format
-# probe left out (the common path: check, copy), and cp -r of the images.
+# Counted by strace over whole processes, less what the same process makes
+# without images (start-up, the CSV read and written; for cp -r, an empty
+# folder): the program on the images case, on the same rows with every name
+# that needs the format probe left out (the common path: check, copy), and
+# cp -r of the images.
 if want 6; then
   echo "== case 6: system calls per image, $strace_rows rows"
   if ! command -v strace >/dev/null; then
     apt-get install -y strace >/dev/null 2>&1 || sudo apt-get install -y strace >/dev/null
   fi
   c6=$scratch/c6
-  mkdir -p "$c6"
+  mkdir -p "$c6/empty"
   python3 bench/gen_data.py images "$strace_rows" "$c6/img" "$c6/all.csv"
-  # The same rows with each image cell whose file name has no '.' emptied;
-  # prints the number of images left.
-  common_images=$(python3 - "$c6/all.csv" "$c6/common.csv" <<'PY'
+  # The same rows with each image cell whose file name has no '.' emptied
+  # (common.csv) and with every image cell emptied (none.csv); prints the
+  # number of images left in common.csv.
+  common_images=$(python3 - "$c6/all.csv" "$c6/common.csv" "$c6/none.csv" <<'PY'
 import csv, sys
 with open(sys.argv[1], encoding="utf-8-sig", newline="") as f:
     rows = list(csv.reader(f))
 columns = [rows[0].index("画像（表）"), rows[0].index("画像（裏）")]
-left = 0
-for row in rows[1:]:
-    for c in columns:
-        if "." in row[c].rsplit("/", 1)[-1]:
-            left += 1
-        else:
-            row[c] = ""
-with open(sys.argv[2], "w", encoding="utf-8-sig", newline="") as f:
-    csv.writer(f, lineterminator="\r\n").writerows(rows)
-print(left)
+
+def write(path, keep):
+    with open(path, "w", encoding="utf-8-sig", newline="") as f:
+        csv.writer(f, lineterminator="\r\n").writerows(
+            [rows[0]] + [[v if i not in columns or keep(v) else "" for i, v in enumerate(row)]
+                         for row in rows[1:]])
+
+write(sys.argv[2], lambda v: "." in v.rsplit("/", 1)[-1])
+write(sys.argv[3], lambda v: False)
+print(sum("." in row[c].rsplit("/", 1)[-1] for row in rows[1:] for c in columns))
 PY
 )
   all_images=$((strace_rows * 2))
@@ -361,26 +364,31 @@ PY
     strace -c -f -o "$scratch/$name.s" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
     awk '$NF == "total" {print $4}' "$scratch/$name.s"
   }
+  # program NAME CSV: calls of the program on a copy of CSV into fresh folders
+  program() {
+    rm -rf "$c6/Fore" "$c6/Back"
+    cp "$2" "$c6/list.csv"
+    calls "$1" "$bin" "$c6/list.csv"
+  }
   # per_call NAME IMAGES: the calls made about once per image or more, per image
   per_call() {
     awk -v n="$2" '$NF != "total" && $4 ~ /^[0-9]+$/ && $4 >= n / 2 {printf "%s %.2f, ", $NF, $4 / n}' \
       "$scratch/$1.s" | sed 's/, $//'
   }
-  cp "$c6/all.csv" "$c6/list.csv"
-  all_calls=$(calls c6_all "$bin" "$c6/list.csv")
-  [ "$(find "$c6/Fore" "$c6/Back" -type f | wc -l)" -eq "$all_images" ] ||
-    { echo "case 6: copies missing" >&2; exit 1; }
-  rm -rf "$c6/Fore" "$c6/Back"
-  cp "$c6/common.csv" "$c6/list.csv"
-  common_calls=$(calls c6_common "$bin" "$c6/list.csv")
-  [ "$(find "$c6/Fore" "$c6/Back" -type f | wc -l)" -eq "$common_images" ] ||
-    { echo "case 6: copies missing" >&2; exit 1; }
+  per_image() { awk -v a="$1" -v z="$2" -v n="$3" 'BEGIN {printf "%.2f", (a - z) / n}'; }
+  copies() { find "$c6/Fore" "$c6/Back" -type f | wc -l; }
+  none_calls=$(program c6_none "$c6/none.csv")
+  all_calls=$(program c6_all "$c6/all.csv")
+  [ "$(copies)" -eq "$all_images" ] || { echo "case 6: copies missing" >&2; exit 1; }
+  common_calls=$(program c6_common "$c6/common.csv")
+  [ "$(copies)" -eq "$common_images" ] || { echo "case 6: copies missing" >&2; exit 1; }
+  cp_empty_calls=$(calls c6_cp_empty cp -r "$c6/empty" "$c6/empty_copy")
   cp_calls=$(calls c6_cp cp -r "$c6/img" "$c6/copy")
-  per_image() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
-  common_per=$(per_image "$common_calls" "$common_images")
+  common_per=$(per_image "$common_calls" "$none_calls" "$common_images")
   verdict=ok
   awk -v r="$common_per" 'BEGIN {exit !(r > 8)}' && verdict=MISSED
-  lines+=("6  system calls per image (strace -c -f): program $common_per on the common path ($common_images images, target ≤ 8: $verdict), $(per_image "$all_calls" "$all_images") with the probed names ($all_images images); cp -r $(per_image "$cp_calls" "$all_images")")
+  lines+=("6  system calls per image (strace -c -f): program $common_per on the common path ($common_images images; target ≤ 8: $verdict), $(per_image "$all_calls" "$none_calls" "$all_images") with the probed names ($all_images images); cp -r $(per_image "$cp_calls" "$cp_empty_calls" "$all_images")")
+  notes+=("case 6 whole processes (calls): program without images $none_calls, common path $common_calls, all $all_calls; cp -r of an empty folder $cp_empty_calls, of the images $cp_calls")
   notes+=("case 6 calls per image: program, common path: $(per_call c6_common "$common_images"); cp -r: $(per_call c6_cp "$all_images")")
   rm -rf "$c6"
 fi
