@@ -41,8 +41,13 @@ scratch=$(mktemp -d)
 xvfb_pid=
 server_pid=
 cleanup() {
+  if [ -n "$server_pid" ]; then
+    # The prefix's services outlive a server that is merely killed.
+    wineserver -k 2>/dev/null || true
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
   rm -rf "$scratch"
 }
 trap cleanup EXIT
