@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-run benchmark: the program on large generated data against the
-# physical floor (cp of the same bytes), each figure the median of several
-# runs, the floor measured in the same run of this script. Prints one table.
+# physical floor (cp of the same bytes; under Wine, the bare CopyFileW loop of
+# copy_floor.exe), each figure the median of several runs, the floor measured
+# in the same run of this script. Prints one table.
 #
 #   bench/run.sh            full sizes (200 MiB, 20,000 rows / 40,000 images, 1 GiB)
 #   bench/run.sh --quick    small sizes, 3 runs each: a smoke run
@@ -24,7 +25,7 @@ while [ $# -gt 0 ]; do
     --quick) quick=1 ;;
     --no-wine) with_wine=0 ;;
     --only) only=${2:?}; shift ;;
-    *) sed -n '2,14p' "$0"; exit 2 ;;
+    *) sed -n '2,15p' "$0"; exit 2 ;;
   esac
   shift
 done
