@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,77 +13,51 @@
 namespace orlenta::platform {
 namespace {
 
-#ifdef _WIN32
-constexpr bool kWin32 = true;
-#else
-constexpr bool kWin32 = false;
-#endif
+const char kCases[] =
+#include "platform/long_path_cases.txt"
+    ;
 
-/// `head` followed by as many 'x' as make the whole `length` units long.
-std::u16string OfLength(std::u16string_view head, std::size_t length) {
-  std::u16string path(head);
-  path.resize(length, u'x');
+struct Row {
+  std::string line;
+  std::u16string path, full, handed, current;
+  std::size_t limit;
+};
+
+// A path as the table writes it: "" for empty, {200n} for 200 times 'n'.
+std::u16string Expand(const std::string& text) {
+  std::u16string path;
+  if (text == "\"\"") return path;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] != '{') {
+      path += static_cast<char16_t>(text[at]);
+      continue;
+    }
+    const std::size_t end = text.find('}', at);
+    path.append(std::stoul(text.substr(at + 1)), static_cast<char16_t>(text[end - 1]));
+    at = end;
+  }
   return path;
 }
 
-const std::u16string kName200(200, u'n');
-
-struct Row {
-  const char* what;
-  std::u16string path;
-  std::u16string full;    // GetFullPathNameW's result against `current`
-  std::u16string handed;  // what the file call gets
-  std::size_t limit = kMaxPathLength;
-  std::u16string current = u"C:\\work";
-};
-
-const std::vector<Row>& Rows() {
-  static const std::vector<Row> rows = {
-      {"drive path", u"C:\\data\\a.png", u"C:\\data\\a.png", u"C:\\data\\a.png"},
-      {"short path keeps its spelling", u"C:/data//Fore/./a.png", u"C:\\data\\Fore\\a.png",
-       u"C:/data//Fore/./a.png"},
-      {"relative", u"Fore\\a.png", u"C:\\work\\Fore\\a.png", u"Fore\\a.png"},
-      {"relative with dots", u".\\x\\..\\..\\a.png", u"C:\\a.png", u".\\x\\..\\..\\a.png"},
-      {"rooted", u"\\data\\a.png", u"C:\\data\\a.png", u"\\data\\a.png"},
-      {"rooted on a share", u"\\x\\a.png", u"\\\\srv\\share\\x\\a.png", u"\\x\\a.png",
-       kMaxPathLength, u"\\\\srv\\share\\work"},
-      {"drive-relative, other drive", u"D:img\\a.png", u"D:\\img\\a.png", u"D:img\\a.png"},
-      {".. stops at the drive", u"C:\\data\\..\\..", u"C:\\", u"C:\\data\\..\\.."},
-      {"trailing separator stays", u"C:\\data\\sub\\", u"C:\\data\\sub\\", u"C:\\data\\sub\\"},
-      {"trailing . goes", u"C:\\data\\sub\\.", u"C:\\data\\sub", u"C:\\data\\sub\\."},
-      {"UNC with slashes", u"//srv/share/dir/../a.png", u"\\\\srv\\share\\a.png",
-       u"//srv/share/dir/../a.png"},
-      {".. stops at the share", u"\\\\srv\\share\\dir\\..\\..", u"\\\\srv\\share\\",
-       u"\\\\srv\\share\\dir\\..\\.."},
-      {"259: below MAX_PATH", OfLength(u"C:\\d\\", 259), OfLength(u"C:\\d\\", 259),
-       OfLength(u"C:\\d\\", 259)},
-      {"260: at MAX_PATH", OfLength(u"C:\\d\\", 260), OfLength(u"C:\\d\\", 260),
-       OfLength(u"\\\\?\\C:\\d\\", 264)},
-      {"folder, 247", OfLength(u"C:\\d\\", 247), OfLength(u"C:\\d\\", 247),
-       OfLength(u"C:\\d\\", 247), kMaxFolderPathLength},
-      {"folder, 248", OfLength(u"C:\\d\\", 248), OfLength(u"C:\\d\\", 248),
-       OfLength(u"\\\\?\\C:\\d\\", 252), kMaxFolderPathLength},
-      {"long relative with slashes and dots",
-       u"a/./" + kName200 + u"/../" + kName200 + u"//" + kName200 + u"/b/",
-       u"C:\\work\\a\\" + kName200 + u"\\" + kName200 + u"\\b\\",
-       u"\\\\?\\C:\\work\\a\\" + kName200 + u"\\" + kName200 + u"\\b\\"},
-      {"long UNC", u"//srv/share/" + kName200 + u"/" + kName200,
-       u"\\\\srv\\share\\" + kName200 + u"\\" + kName200,
-       u"\\\\?\\UNC\\srv\\share\\" + kName200 + u"\\" + kName200},
-      {"long spelling, short full form", u"C:\\" + kName200 + u"\\" + kName200 + u"\\..\\..\\a.png",
-       u"C:\\a.png", u"C:\\" + kName200 + u"\\" + kName200 + u"\\..\\..\\a.png"},
-      {"\\\\?\\ path as written", u"\\\\?\\C:\\" + kName200 + u"\\" + kName200,
-       u"\\\\?\\C:\\" + kName200 + u"\\" + kName200, u"\\\\?\\C:\\" + kName200 + u"\\" + kName200},
-      {"\\\\.\\ path as written", u"//./C:/" + kName200 + u"/" + kName200,
-       u"//./C:/" + kName200 + u"/" + kName200, u"//./C:/" + kName200 + u"/" + kName200},
-      {"empty", u"", u"", u""},
-  };
+std::vector<Row> Rows() {
+  std::vector<Row> rows;
+  std::istringstream lines(kCases);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream cells(line.substr(0, line.find('#')));
+    std::string path, full, handed, limit, current = "C:\\work";
+    cells >> path >> full >> handed >> limit >> current;
+    rows.push_back({line, Expand(path), Expand(full), Expand(handed), Expand(current),
+                    limit == "folder" ? kMaxFolderPathLength : kMaxPathLength});
+  }
   return rows;
 }
 
 TEST(LongPathTest, ResolvesAndWidensAgainstAKnownFolder) {
-  for (const Row& row : Rows()) {
-    SCOPED_TRACE(row.what);
+  const std::vector<Row> rows = Rows();
+  ASSERT_FALSE(rows.empty());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
     EXPECT_EQ(ResolveFullPath(row.path, row.current), row.full);
     EXPECT_EQ(WidenPath(row.path, row.full, row.limit), row.handed);
   }
@@ -92,84 +66,52 @@ TEST(LongPathTest, ResolvesAndWidensAgainstAKnownFolder) {
 // The same rows through GetFullPathNameW against the process's own folder. A
 // limit of 1 widens every path that resolves, so it shows the real full form.
 TEST(LongPathTest, Win32CallsAgreeWithTheModel) {
-  if constexpr (!kWin32) {
-    GTEST_SKIP() << "Windows resolves paths only under Windows";
-  } else {
-    const std::u16string current = std::filesystem::current_path().u16string();
-    for (const Row& row : Rows()) {
-      SCOPED_TRACE(row.what);
-      const std::u16string full = ResolveFullPath(row.path, current);
-      EXPECT_EQ(WidenForWin32Call(row.path, row.limit), WidenPath(row.path, full, row.limit));
-      EXPECT_EQ(WidenForWin32Call(row.path, 1), WidenPath(row.path, full, 1));
-    }
+#ifndef _WIN32
+  GTEST_SKIP() << "Windows resolves paths only under Windows";
+#else
+  const std::u16string current = std::filesystem::current_path().u16string();
+  for (const Row& row : Rows()) {
+    SCOPED_TRACE(row.line);
+    const std::u16string full = ResolveFullPath(row.path, current);
+    EXPECT_EQ(WidenForWin32Call(row.path, row.limit), WidenPath(row.path, full, row.limit));
+    EXPECT_EQ(WidenForWin32Call(row.path, 1), WidenPath(row.path, full, 1));
   }
+#endif
 }
-
-/// A fresh folder under the system's temporary folder, removed with its contents.
-struct ScratchFolder {
-  std::filesystem::path where = std::filesystem::temp_directory_path() /
-                                ("long_path_test_" + std::to_string(std::random_device{}()));
-  ScratchFolder() { std::filesystem::create_directory(where); }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(where, ignored);
-  }
-};
 
 // Every file call on a path of 400+ characters, as the program builds it. Under
 // Wine this proves the widened forms work end to end; it cannot prove that
 // widening was needed, since Wine lets unprefixed wide calls past MAX_PATH.
 TEST(LongPathTest, EveryFileCallWorksInADeepFolder) {
-  ScratchFolder scratch;
+  const std::filesystem::path scratch = std::filesystem::temp_directory_path() /
+                                        ("long_path_test_" + std::to_string(std::random_device{}()));
+  const std::u16string name(200, u'n'), top = scratch.u16string() + u"\\" + name;
+  const std::u16string deep = top + u"\\" + name, file = deep + u"\\image.png";
+  // Spelled with slashes and a "..", which the widened form must resolve.
+  const std::u16string copy = deep + u"/../" + name + u"/copy.png";
   FileSystem fs;
-  const std::u16string top = scratch.where.u16string();
-  const std::u16string deep = top + u"\\" + kName200 + u"\\" + kName200;
-  const std::u16string file = deep + u"\\image.png";
-  // The copy's name spelled with slashes and a "..", which the widened form must resolve.
-  const std::u16string copy = deep + u"/../" + kName200 + u"/copy.png";
-  ASSERT_GT(file.size(), 400u);
-
-  const std::vector<std::pair<const char*, std::function<bool()>>> steps = {
-      {"CreateFolder",
-       [&] {
-         return fs.CreateFolder(top + u"\\" + kName200) == CreateFolderResult::kCreated &&
-                fs.CreateFolder(deep) == CreateFolderResult::kCreated &&
-                fs.CreateFolder(deep) == CreateFolderResult::kAlreadyExists;
-       }},
-      {"OpenFile to write",
-       [&] {
-         std::optional<File> out = fs.OpenFile(file, File::Mode::kWriteTruncate);
-         return out && fs.Write(*out, "png") && out->Close();
-       }},
-      {"OpenFile to append",
-       [&] {
-         std::optional<File> out = fs.OpenFile(file, File::Mode::kAppendShared);
-         return out && fs.Write(*out, "!") && out->Close();
-       }},
-      {"QueryPath",
-       [&] {
-         return fs.QueryPath(file) == PathKind::kFile && fs.QueryPath(deep) == PathKind::kFolder;
-       }},
-      {"QueryFileIdentity", [&] { return fs.QueryFileIdentity(file).has_value(); }},
-      {"CopyFileReplacing",
-       [&] {
-         if (!fs.CopyFileReplacing(file, copy)) return false;
-         const std::optional<FileIdentity> copied = fs.QueryFileIdentity(copy);
-         return copied && copied != fs.QueryFileIdentity(file);
-       }},
-      {"ReplaceFileAtomically",
-       [&] {
-         return fs.ReplaceFileAtomically(copy, file) == ReplaceResult::kDone &&
-                fs.QueryPath(copy) == PathKind::kMissing;
-       }},
-      {"OpenFile to read",
-       [&] {
-         std::optional<File> in = fs.OpenFile(file, File::Mode::kRead);
-         char bytes[8] = {};
-         return in && fs.Read(*in, bytes, sizeof bytes) == 4 && std::string(bytes) == "png!";
-       }},
-  };
-  for (const auto& [method, step] : steps) EXPECT_TRUE(step()) << method;
+  std::filesystem::create_directory(scratch);
+  EXPECT_EQ(fs.CreateFolder(top), CreateFolderResult::kCreated);
+  EXPECT_EQ(fs.CreateFolder(deep), CreateFolderResult::kCreated);
+  EXPECT_EQ(fs.CreateFolder(deep), CreateFolderResult::kAlreadyExists);
+  std::optional<File> out = fs.OpenFile(file, File::Mode::kWriteTruncate);
+  EXPECT_TRUE(out && fs.Write(*out, "png") && out->Close());
+  out = fs.OpenFile(file, File::Mode::kAppendShared);
+  EXPECT_TRUE(out && fs.Write(*out, "!") && out->Close());
+  EXPECT_EQ(fs.QueryPath(file), PathKind::kFile);
+  EXPECT_EQ(fs.QueryPath(deep), PathKind::kFolder);
+  EXPECT_TRUE(fs.CopyFileReplacing(file, copy));
+  const std::optional<FileIdentity> original = fs.QueryFileIdentity(file);
+  EXPECT_TRUE(original && fs.QueryFileIdentity(copy) && fs.QueryFileIdentity(copy) != original);
+  EXPECT_EQ(fs.ReplaceFileAtomically(copy, file), ReplaceResult::kDone);
+  EXPECT_EQ(fs.QueryPath(copy), PathKind::kMissing);
+  {
+    std::optional<File> in = fs.OpenFile(file, File::Mode::kRead);
+    char bytes[8] = {};
+    EXPECT_TRUE(in && fs.Read(*in, bytes, sizeof bytes) == 4 && std::string(bytes) == "png!");
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch, ignored);
 }
 
 }  // namespace
