@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "support/test_support.h"
 
@@ -36,68 +33,53 @@ T Os(T posix, T windows) { return kWindows ? windows : posix; }
 
 constexpr std::u16string_view kName = u"画像\U0001F600.csv";
 
-/// A temporary folder holding kName ("abc") and the folder "dir". Paths under
-/// test are spelled with backslashes, which POSIX must take as separators.
+/// A temporary folder holding kName ("abc") and the folder "dir". Names with
+/// a backslash check that POSIX takes it as a separator.
 class PlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteBytes(OnDisk(At(kName)), "abc");
-    stdfs::create_directory(OnDisk(At(u"dir")));
+    WriteBytes(At(kName), "abc");
+    stdfs::create_directory(At(u"dir"));
   }
-  std::u16string At(std::u16string_view name) const {
-    std::u16string path = temp.path() + u"\\" + std::u16string(name);
-    for (char16_t& c : path) c = c == u'/' ? u'\\' : c;
-    return path;
-  }
-  /// The same path for the test's own checks, which go through the standard library.
-  static stdfs::path OnDisk(std::u16string path) {
-    for (char16_t& c : path) c = !kWindows && c == u'\\' ? u'/' : c;
-    return orlenta::testing::ToFsPath(path);
-  }
+  std::u16string At(std::u16string_view name) const { return temp.Join(name); }
   orlenta::testing::TempFolder temp;
   FileSystem files;
 };
 
-TEST_F(PlatformTest, QueryPath) {
+TEST_F(PlatformTest, QueryPathAndCreateFolder) {
   // Device names are ordinary names on POSIX; Windows must not call them files.
   if (!kWindows) {
-    for (auto name : {u"CON", u"NUL.png", u"dir\\COM1"}) WriteBytes(OnDisk(At(name)), "");
+    for (auto name : {"CON", "NUL.png", "dir/COM1"}) WriteBytes(temp.fs_path() / name, "");
   }
-  const struct { std::u16string path; PathKind kind; } cases[] = {
-      {At(kName), kFile}, {temp.Join(kName), kFile}, {At(u"dir"), kFolder},
-      {At(u"none.csv"), kMissing}, {At(kName) + u"\0x"s, kMissing},  // not cut short at the NUL
+  const struct { std::u16string path; PathKind kind; } queries[] = {
+      {At(kName), kFile}, {temp.path() + u"\\dir", kFolder}, {At(u"none.csv"), kMissing},
+      {At(kName) + u"\0x"s, kMissing},  // not cut short at the NUL
       {At(u"CON"), Os(kFile, kMissing)}, {At(u"NUL.png"), Os(kFile, kMissing)},
       {At(u"dir\\COM1"), Os(kFile, kMissing)},
   };
-  for (const auto& c : cases) EXPECT_EQ(files.QueryPath(c.path), c.kind) << PrintToString(c.path);
-}
-
-TEST_F(PlatformTest, CreateFolder) {
+  for (const auto& c : queries) EXPECT_EQ(files.QueryPath(c.path), c.kind) << PrintToString(c.path);
   using enum CreateFolderResult;
-  const struct { std::u16string path; CreateFolderResult result; } cases[] = {
+  const struct { std::u16string path; CreateFolderResult result; } creations[] = {
       {At(u"Fore"), kCreated}, {At(u"Fore"), kAlreadyExists}, {At(kName), kAlreadyExists},
       {At(u"no\\such"), kFailed}, {At(u"x") + u"\0y"s, kFailed},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(files.CreateFolder(c.path), c.result) << PrintToString(c.path);
-  }
-  EXPECT_TRUE(stdfs::is_directory(OnDisk(At(u"Fore"))));
-  EXPECT_EQ(ReadBytes(OnDisk(At(kName))), "abc");
-  EXPECT_FALSE(stdfs::exists(OnDisk(At(u"x"))));
+  for (const auto& c : creations) EXPECT_EQ(files.CreateFolder(c.path), c.result) << PrintToString(c.path);
+  EXPECT_TRUE(stdfs::is_directory(At(u"Fore")));
+  EXPECT_EQ(ReadBytes(At(kName)), "abc");
+  EXPECT_FALSE(stdfs::exists(At(u"x")));
 }
 
 TEST_F(PlatformTest, CopyFileReplacing) {
   std::string bytes;
   for (int i = 0; i < 70000; ++i) bytes += static_cast<char>(i * 7 + i / 251);
-  const stdfs::path source = OnDisk(At(u"src.jpg"));
-  WriteBytes(source, bytes);
-  const auto old = stdfs::last_write_time(source) - std::chrono::hours(24 * 40);
-  stdfs::last_write_time(source, old);
+  WriteBytes(At(u"src.jpg"), bytes);
+  WriteBytes(At(u"long.jpg"), bytes + "tail");
+  const auto old = stdfs::last_write_time(At(u"src.jpg")) - std::chrono::hours(24 * 40);
+  stdfs::last_write_time(At(u"src.jpg"), old);
   using enum stdfs::perms;
-  stdfs::permissions(source, owner_read | owner_write | group_read);
-  WriteBytes(OnDisk(At(u"long.jpg")), bytes + "tail");
+  stdfs::permissions(At(u"src.jpg"), owner_read | owner_write | group_read);
 #ifndef _WIN32
-  ASSERT_EQ(::mkfifo(OnDisk(At(u"pipe.png")).c_str(), 0644), 0);  // no writer: must not block
+  ASSERT_EQ(::mkfifo((temp.fs_path() / "pipe.png").c_str(), 0644), 0);  // no writer: must not block
 #endif
   const struct { std::u16string from, to; bool copied; } cases[] = {
       {At(u"src.jpg"), At(u"new.jpg"), true}, {At(u"src.jpg"), At(u"long.jpg"), true},
@@ -108,98 +90,83 @@ TEST_F(PlatformTest, CopyFileReplacing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(PrintToString(c.from + u" -> " + c.to));
-    const stdfs::file_type before = stdfs::status(OnDisk(c.to)).type();
+    const stdfs::file_type before = stdfs::status(c.to).type();
     EXPECT_EQ(files.CopyFileReplacing(c.from, c.to), c.copied);
-    EXPECT_EQ(ReadBytes(source), bytes);
+    EXPECT_EQ(ReadBytes(At(u"src.jpg")), bytes);
     if (!c.copied) {
-      EXPECT_EQ(stdfs::status(OnDisk(c.to)).type(), before);
+      EXPECT_EQ(stdfs::status(c.to).type(), before);
       continue;
     }
-    EXPECT_EQ(ReadBytes(OnDisk(c.to)), bytes);
-    EXPECT_LT(std::chrono::abs(stdfs::last_write_time(OnDisk(c.to)) - old), 2s);
-    const auto bits = stdfs::status(OnDisk(c.to)).permissions();
-    if (!kWindows) { EXPECT_EQ(bits, owner_read | owner_write | group_read); }
+    EXPECT_EQ(ReadBytes(c.to), bytes);
+    EXPECT_LT(std::chrono::abs(stdfs::last_write_time(c.to) - old), 2s);
+    if (!kWindows) {
+      EXPECT_EQ(stdfs::status(c.to).permissions(), owner_read | owner_write | group_read);
+    }
   }
 }
 
 TEST_F(PlatformTest, QueryFileIdentity) {
-  WriteBytes(OnDisk(At(u"other.csv")), "abc");
-  const auto one = files.QueryFileIdentity(At(kName));
-  const auto other = files.QueryFileIdentity(At(u"other.csv"));
+  WriteBytes(At(u"other.csv"), "abc");
+  const auto one = files.QueryFileIdentity(At(kName)), other = files.QueryFileIdentity(At(u"other.csv"));
   ASSERT_TRUE(one && other);
   EXPECT_NE(*one, *other);
   const struct { std::u16string path; std::optional<FileIdentity> id; } cases[] = {
-      {temp.Join(kName), one}, {temp.path() + u"/./" + std::u16string(kName), one},
+      {temp.path() + u"\\" + std::u16string(kName), one}, {temp.path() + u"/./" + std::u16string(kName), one},
       {At(u"画像\U0001F600.CSV"), Os<std::optional<FileIdentity>>(std::nullopt, one)},
       {At(u"none.csv"), std::nullopt},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(files.QueryFileIdentity(c.path), c.id) << PrintToString(c.path);
-  }
+  for (const auto& c : cases) EXPECT_EQ(files.QueryFileIdentity(c.path), c.id) << PrintToString(c.path);
 }
 
 TEST_F(PlatformTest, ReplaceFileAtomically) {
   using enum ReplaceResult;
-  // name.tmp moves onto name.csv; nullptr: no such file. `held`: the target is open for
-  // reading meanwhile, which on Windows shares no deletion.
-  const struct { std::u16string name; const char *from, *to; bool held; ReplaceResult result; }
-      cases[] = {
-          {u"a", "new", "old and longer", false, kDone}, {u"b", "new", nullptr, false, kDone},
-          {u"c", nullptr, "old", false, kFailed}, {u"d", "new", "old", true, Os(kDone, kBusy)},
-      };
+  // name.tmp moves onto name.csv; nullptr: no such file. `held`: the target is open for reading
+  // meanwhile, which on Windows shares no deletion.
+  const struct { std::u16string name; const char *from, *to; bool held; ReplaceResult result; } cases[] = {
+      {u"a", "new", "old and longer", false, kDone}, {u"b", "new", nullptr, false, kDone},
+      {u"c", nullptr, "old", false, kFailed}, {u"d", "new", "old", true, Os(kDone, kBusy)},
+  };
   for (const auto& c : cases) {
     const std::u16string from = At(c.name + u".tmp"), to = At(c.name + u".csv");
-    if (c.from) WriteBytes(OnDisk(from), c.from);
-    if (c.to) WriteBytes(OnDisk(to), c.to);
+    if (c.from) WriteBytes(from, c.from);
+    if (c.to) WriteBytes(to, c.to);
     std::optional<File> held = c.held ? files.OpenFile(to, kRead) : std::nullopt;
     EXPECT_EQ(files.ReplaceFileAtomically(from, to), c.result) << PrintToString(c.name);
     held.reset();
     const bool done = c.result == kDone;
-    EXPECT_EQ(ReadBytes(OnDisk(to)), done ? c.from : c.to ? c.to : "");
-    EXPECT_EQ(stdfs::exists(OnDisk(from)), !done && c.from != nullptr);
+    EXPECT_EQ(ReadBytes(to), done ? c.from : c.to ? c.to : "");
+    EXPECT_EQ(stdfs::exists(from), !done && c.from != nullptr);
   }
 }
 
 TEST_F(PlatformTest, OpenFile) {
   const struct { std::u16string path; File::Mode mode; bool opens; } cases[] = {
-      {At(u"dir"), kRead, false}, {At(u"dir"), kWriteTruncate, false},
-      {At(u"dir"), kAppendShared, false}, {At(u"none.csv"), kRead, false},
-      {At(u"no\\such.csv"), kWriteTruncate, false}, {At(kName) + u"\0"s, kRead, false},
-      {At(u"new.log"), kAppendShared, true},
+      {At(u"dir"), kRead, false}, {At(u"dir"), kWriteTruncate, false}, {At(u"dir"), kAppendShared, false},
+      {At(u"none.csv"), kRead, false}, {At(u"no\\such.csv"), kWriteTruncate, false},
+      {At(kName) + u"\0"s, kRead, false}, {At(u"new.log"), kAppendShared, true},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(files.OpenFile(c.path, c.mode).has_value(), c.opens) << PrintToString(c.path);
-  }
-
-  auto out = files.OpenFile(At(kName), kWriteTruncate);  // held "abc"
-  ASSERT_TRUE(out);
-  EXPECT_EQ(out->Size(), 0u);
-  EXPECT_TRUE(files.Write(*out, "1\0"s) && out->Close());
+  for (const auto& c : cases) EXPECT_EQ(files.OpenFile(c.path, c.mode).has_value(), c.opens) << PrintToString(c.path);
+  // Truncated, then appended to by a writer that lets a reader in meanwhile.
+  auto out = files.OpenFile(At(kName), kWriteTruncate);
+  ASSERT_TRUE(out && out->Size() == 0u && files.Write(*out, "1\0"s) && out->Close());
   auto log = files.OpenFile(At(kName), kAppendShared);
-  ASSERT_TRUE(log);
-  EXPECT_TRUE(files.Write(*log, "234"));
-  auto in = files.OpenFile(At(kName), kRead);  // while the appender holds it
-  ASSERT_TRUE(in);
-  EXPECT_TRUE(files.Write(*log, "56789"));
-  std::string got;
-  char buffer[4];
-  std::int64_t n;
-  while ((n = files.Read(*in, buffer, sizeof buffer)) > 0) got.append(buffer, n);
-  EXPECT_EQ(n, 0);
-  EXPECT_EQ(got, "1\0" "23456789"s);
+  auto in = log && files.Write(*log, "234") ? files.OpenFile(At(kName), kRead) : std::nullopt;
+  ASSERT_TRUE(in && files.Write(*log, "56789"));
+  char buffer[16];
+  EXPECT_EQ(files.Read(*in, buffer, 4), 4);
+  EXPECT_EQ(files.Read(*in, buffer + 4, 12), 6);
+  EXPECT_EQ(files.Read(*in, buffer, 16), 0);
+  EXPECT_EQ(std::string_view(buffer, 10), "1\0" "23456789"sv);
   EXPECT_FALSE(files.Write(*in, "x"));
 }
 
-TEST(PathCompareKeyTest, FoldsAsTheFileSystemCompares) {
-  const struct { std::u16string_view path, posix, windows; } cases[] = {
+TEST(PlatformFunctionsTest, PathCompareKeyAndCommandLine) {
+  const struct { std::u16string_view path, posix, windows; } keys[] = {
       {u"C:\\Data\\list.csv", u"C:/Data/list.csv", u"C:\\DATA\\LIST.CSV"},
       {u"c:/data/LIST.csv", u"c:/data/LIST.csv", u"C:\\DATA\\LIST.CSV"},
       {u"café\\画像.jpg", u"café/画像.jpg", u"CAFÉ\\画像.JPG"},
   };
-  for (const auto& c : cases) EXPECT_EQ(PathCompareKey(c.path), Os(c.posix, c.windows));
-}
-
-TEST(CommandLineArgumentsTest, ConvertsArgvOrSplitsTheProcessCommandLine) {
+  for (const auto& c : keys) EXPECT_EQ(PathCompareKey(c.path), Os(c.posix, c.windows));
   char program[] = "orlenta", path[] = "/tmp/caf\xC3\xA9.csv", broken[] = "a\x80z";
   char* argv[] = {program, path, broken, nullptr};
   const std::vector<std::u16string> arguments = CommandLineArguments(3, argv);
@@ -215,14 +182,12 @@ TEST(CommandLineArgumentsTest, ConvertsArgvOrSplitsTheProcessCommandLine) {
 
 #ifndef _WIN32
 TEST(ShowMessageBoxTest, PosixWritesTheTextAndOneLineFeed) {
-  const struct { MessageIcon icon; std::string out, err; } cases[] = {
-      {MessageIcon::kInformation, "完了\r\n2\n", ""}, {MessageIcon::kError, "", "完了\r\n2\n"}};
-  for (const auto& c : cases) {
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    ShowMessageBox(u"完了\r\n2", u"Orlenta", c.icon);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.out);
+  using ::testing::internal::CaptureStderr, ::testing::internal::CaptureStdout;
+  for (const MessageIcon icon : {MessageIcon::kInformation, MessageIcon::kError}) {
+    CaptureStdout(), CaptureStderr();
+    ShowMessageBox(u"完了\r\n2", u"Orlenta", icon);
+    const std::string err = ::testing::internal::GetCapturedStderr(), out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(icon == MessageIcon::kError ? err + "|" + out : out + "|" + err, "完了\r\n2\n|");
   }
 }
 #endif

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-
-#include "text/app_exception.h"
 
 namespace orlenta::testing {
 
@@ -17,38 +18,26 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   ~TempFolder();
-
-  /// The folder as the program spells paths (UTF-16, native separators).
-  const std::u16string& path() const { return path_; }
-  /// `name` joined to the folder with the native separator.
-  std::u16string Join(std::u16string_view name) const { return (fs_path_ / name).u16string(); }
   const std::filesystem::path& fs_path() const { return fs_path_; }
+  /// The folder, and `name` joined to it, as the program spells paths.
+  std::u16string path() const { return fs_path_.u16string(); }
+  std::u16string Join(std::u16string_view name) const { return (fs_path_ / name).u16string(); }
 
  private:
   std::filesystem::path fs_path_;
-  std::u16string path_;
 };
 
-inline std::filesystem::path ToFsPath(std::u16string_view path) { return path; }
-inline std::u16string FromFsPath(const std::filesystem::path& path) { return path.u16string(); }
-
 /// Creates or replaces the file at `path` with exactly `bytes`.
-void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
-/// The whole file at `path`; empty when it cannot be read.
-std::string ReadBytes(const std::filesystem::path& path);
-
-/// The message of the AppException that `action` throws, or "(no exception)".
-std::u16string MessageOf(auto&& action) {
-  try {
-    action();
-  } catch (const AppException& e) {
-    return e.message();
-  }
-  return u"(no exception)";
+inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
+  if (!std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size())))
+    throw std::runtime_error("cannot write " + path.string());
 }
 
-/// An error log with the timestamp of each entry replaced by "T".
-std::string MaskTimestamps(std::string log);
+/// The whole file at `path`; empty when it cannot be read.
+inline std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 /// Minimal valid headers of the three accepted formats and of two others.
 inline constexpr std::string_view kPngBytes{"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16};
