@@ -46,27 +46,39 @@ class PlatformTest : public ::testing::Test {
   FileSystem files;
 };
 
-TEST_F(PlatformTest, QueryPathAndCreateFolder) {
-  // Device names are ordinary names on POSIX; Windows must not call them files.
-  if (!kWindows) {
-    for (auto name : {"CON", "NUL.png", "dir/COM1"}) WriteBytes(temp.fs_path() / name, "");
-  }
-  const struct { std::u16string path; PathKind kind; } queries[] = {
-      {At(kName), kFile}, {temp.path() + u"\\dir", kFolder}, {At(u"none.csv"), kMissing},
-      {At(kName) + u"\0x"s, kMissing},  // not cut short at the NUL
-      {At(u"CON"), Os(kFile, kMissing)}, {At(u"NUL.png"), Os(kFile, kMissing)},
-      {At(u"dir\\COM1"), Os(kFile, kMissing)},
-  };
-  for (const auto& c : queries) EXPECT_EQ(files.QueryPath(c.path), c.kind) << PrintToString(c.path);
+// Each path is queried, opened for reading and made a folder, in that order.
+TEST_F(PlatformTest, WhatStandsAtAPath) {
   using enum CreateFolderResult;
-  const struct { std::u16string path; CreateFolderResult result; } creations[] = {
-      {At(u"Fore"), kCreated}, {At(u"Fore"), kAlreadyExists}, {At(kName), kAlreadyExists},
-      {At(u"no\\such"), kFailed}, {At(u"x") + u"\0y"s, kFailed},
+  enum Id { kNone, kSame, kOther };  // no identity, that of kName, another one
+  WriteBytes(At(u"other.csv"), "abc");
+  const auto same = files.QueryFileIdentity(At(kName));
+  ASSERT_TRUE(same);
+  const std::u16string name(kName);
+  const struct { std::u16string path; PathKind kind; Id id; bool reads; CreateFolderResult made; } cases[] = {
+      {At(kName), kFile, kSame, true, kAlreadyExists},
+      {temp.path() + u"\\" + name, kFile, kSame, true, kAlreadyExists},
+      {temp.path() + u"/./" + name, kFile, kSame, true, kAlreadyExists},
+      {At(u"画像\U0001F600.CSV"), Os(kMissing, kFile), Os(kNone, kSame), kWindows, Os(kCreated, kAlreadyExists)},
+      {At(u"other.csv"), kFile, kOther, true, kAlreadyExists},
+      {At(u"dir"), kFolder, kOther, false, kAlreadyExists},
+      {At(u"none.csv"), kMissing, kNone, false, kCreated},
+      {At(kName) + u"\0x"s, kMissing, kNone, false, kFailed},  // not cut short at the NUL
+      {At(u"no\\such"), kMissing, kNone, false, kFailed},
   };
-  for (const auto& c : creations) EXPECT_EQ(files.CreateFolder(c.path), c.result) << PrintToString(c.path);
-  EXPECT_TRUE(stdfs::is_directory(At(u"Fore")));
-  EXPECT_EQ(ReadBytes(At(kName)), "abc");
-  EXPECT_FALSE(stdfs::exists(At(u"x")));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(PrintToString(c.path));
+    EXPECT_EQ(files.QueryPath(c.path), c.kind);
+    const auto id = files.QueryFileIdentity(c.path);
+    EXPECT_EQ(!id ? kNone : *id == *same ? kSame : kOther, c.id);
+    EXPECT_EQ(files.OpenFile(c.path, kRead).has_value(), c.reads);
+    EXPECT_EQ(files.CreateFolder(c.path), c.made);
+    EXPECT_EQ(files.QueryPath(c.path), c.made == kCreated ? kFolder : c.kind);
+  }
+  // Device names are ordinary names on POSIX; Windows must not call them files.
+  for (auto [name, posix] : {std::pair{u"CON", "CON"}, {u"NUL.png", "NUL.png"}, {u"dir\\COM1", "dir/COM1"}}) {
+    if (!kWindows) WriteBytes(temp.fs_path() / posix, "");
+    EXPECT_EQ(files.QueryPath(At(name)), Os(kFile, kMissing)) << PrintToString(std::u16string(name));
+  }
 }
 
 TEST_F(PlatformTest, CopyFileReplacing) {
@@ -105,19 +117,6 @@ TEST_F(PlatformTest, CopyFileReplacing) {
   }
 }
 
-TEST_F(PlatformTest, QueryFileIdentity) {
-  WriteBytes(At(u"other.csv"), "abc");
-  const auto one = files.QueryFileIdentity(At(kName)), other = files.QueryFileIdentity(At(u"other.csv"));
-  ASSERT_TRUE(one && other);
-  EXPECT_NE(*one, *other);
-  const struct { std::u16string path; std::optional<FileIdentity> id; } cases[] = {
-      {temp.path() + u"\\" + std::u16string(kName), one}, {temp.path() + u"/./" + std::u16string(kName), one},
-      {At(u"画像\U0001F600.CSV"), Os<std::optional<FileIdentity>>(std::nullopt, one)},
-      {At(u"none.csv"), std::nullopt},
-  };
-  for (const auto& c : cases) EXPECT_EQ(files.QueryFileIdentity(c.path), c.id) << PrintToString(c.path);
-}
-
 TEST_F(PlatformTest, ReplaceFileAtomically) {
   using enum ReplaceResult;
   // name.tmp moves onto name.csv; nullptr: no such file. `held`: the target is open for reading
@@ -140,12 +139,9 @@ TEST_F(PlatformTest, ReplaceFileAtomically) {
 }
 
 TEST_F(PlatformTest, OpenFile) {
-  const struct { std::u16string path; File::Mode mode; bool opens; } cases[] = {
-      {At(u"dir"), kRead, false}, {At(u"dir"), kWriteTruncate, false}, {At(u"dir"), kAppendShared, false},
-      {At(u"none.csv"), kRead, false}, {At(u"no\\such.csv"), kWriteTruncate, false},
-      {At(kName) + u"\0"s, kRead, false}, {At(u"new.log"), kAppendShared, true},
-  };
-  for (const auto& c : cases) EXPECT_EQ(files.OpenFile(c.path, c.mode).has_value(), c.opens) << PrintToString(c.path);
+  for (auto mode : {kWriteTruncate, kAppendShared}) EXPECT_FALSE(files.OpenFile(At(u"dir"), mode));
+  EXPECT_FALSE(files.OpenFile(At(u"no\\such.csv"), kWriteTruncate));
+  EXPECT_TRUE(files.OpenFile(At(u"new.log"), kAppendShared));
   // Truncated, then appended to by a writer that lets a reader in meanwhile.
   auto out = files.OpenFile(At(kName), kWriteTruncate);
   ASSERT_TRUE(out && out->Size() == 0u && files.Write(*out, "1\0"s) && out->Close());
