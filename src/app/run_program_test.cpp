@@ -48,27 +48,26 @@ struct RecordingHost final : ProgramHost {
 
 TEST(RunProgramTest, OneBoxAfterTheWindowIsGoneAndTheExitCode) {
   const std::u16string program = u"C:\\Orlenta\\Orlenta.exe", csv = u"C:\\データ\\list.csv";
-  const auto box = [](std::u16string_view kind, std::u16string_view text) {
-    return u"box Orlenta" + std::u16string(kind == u"error" ? u" エラー / " : u" / ") + std::u16string(kind) +
-           u" / " + std::u16string(text) + u"\n";
+  const auto error = [](std::u16string_view text) { return u"box Orlenta エラー / error / " + std::u16string(text) + u"\n"; };
+  const auto completion = [](std::u16string_view text) {
+    return u"box Orlenta / information / " + std::u16string(text) + u"\n";
   };
-  const std::u16string usage = box(u"error", u"引数が不足しています。\n使い方:\n  Orlenta.exe <CSVファイルパス>");
-  const std::u16string missing = u"CSVファイルが存在しません:\n", unexpected = box(u"error", u"予期しないエラーが発生しました。");
-  const std::u16string done = box(u"information", u"処理が完了しました。");
+  const std::u16string usage = error(u"引数が不足しています。\n使い方:\n  Orlenta.exe <CSVファイルパス>");
+  const std::u16string missing = u"CSVファイルが存在しません:\n", unexpected = error(u"予期しないエラーが発生しました。");
   const std::u16string ran = u"query " + csv + u"\nwindow Orlenta / 処理中です。しばらくお待ちください。\njob " + csv + u"\n";
-  const std::u16string gone = ran + u"destroy 7\n";
+  const std::u16string gone = ran + u"destroy 7\n", done = completion(u"処理が完了しました。");
   const Row rows[] = {
       {"empty command line", {}, usage, 1},
       {"program only", {program}, usage, 1},
-      {"empty argument", {program, u""}, u"query \n" + box(u"error", missing), 1, kMissing},
-      {"folder", {program, u"C:\\データ"}, u"query C:\\データ\n" + box(u"error", missing + u"C:\\データ"), 1, kFolder},
-      {"missing file", {program, csv}, u"query " + csv + u"\n" + box(u"error", missing + csv), 1, kMissing},
+      {"empty argument", {program, u""}, u"query \n" + error(missing), 1, kMissing},
+      {"folder", {program, u"C:\\データ"}, u"query C:\\データ\n" + error(missing + u"C:\\データ"), 1, kFolder},
+      {"missing file", {program, csv}, u"query " + csv + u"\n" + error(missing + csv), 1, kMissing},
       {"further arguments ignored", {program, csv, u"other.csv", u""}, gone + done, 0},
       {"job returns 12", {program, csv},
-       gone + box(u"information", u"処理が完了しました。\r\n画像処理に失敗した件数: 12件\r\n"
-                                  u"失敗した項目は空欄にし、エラーログを出力しました。"),
+       gone + completion(u"処理が完了しました。\r\n画像処理に失敗した件数: 12件\r\n"
+                         u"失敗した項目は空欄にし、エラーログを出力しました。"),
        0, kFile, 7, [] { return 12u; }},
-      {"job throws AppException", {program, csv}, gone + box(u"error", u"CSVが空です:\n x"), 1, kFile, 7,
+      {"job throws AppException", {program, csv}, gone + error(u"CSVが空です:\n x"), 1, kFile, 7,
        []() -> std::uint32_t { throw AppException(u"CSVが空です:\n x"); }},
       {"job throws bad_alloc", {program, csv}, gone + unexpected, 1, kFile, 7,
        []() -> std::uint32_t { throw std::bad_alloc(); }},
