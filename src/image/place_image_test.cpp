@@ -21,25 +21,11 @@ constexpr std::string_view kTable =
 #include "image/place_image_cases.txt"
     ;
 
-struct Run {
-  std::string name, only;
-  std::vector<std::string> lines;
-};
-void PrintTo(const Run& run, std::ostream* out) { *out << run.name; }
-
-std::vector<Run> ParseRuns() {
-  std::vector<Run> runs;
-  std::istringstream in{std::string(kTable)};
-  for (std::string line; std::getline(in, line);) {
-    if (!line.starts_with("== ")) {
-      if (!line.empty() && line[0] != '#') runs.back().lines.push_back(line);
-      continue;
-    }
-    Run& run = runs.emplace_back();
-    const std::size_t flag = line.find(" [");
-    if (flag != std::string::npos) run.only = line.substr(flag + 2, line.size() - flag - 3);
-    for (unsigned char c : line.substr(3, flag - 3)) run.name += std::isalnum(c) ? c : '_';
-  }
+// Each run: its "== NAME [system]" line and the lines up to the next.
+std::vector<std::string> Runs() {
+  std::vector<std::string> runs;
+  for (std::size_t at = kTable.find("\n== "), next; at != std::string_view::npos; at = next)
+    runs.emplace_back(kTable.substr(at + 4, (next = kTable.find("\n== ", at + 1)) - at - 4));
   return runs;
 }
 
@@ -77,12 +63,14 @@ class RecordingFileSystem : public platform::FileSystem {
   void Note(const std::string& call) { calls += (calls.empty() ? "" : "; ") + call; }
 };
 
-class PlaceImageRuns : public ::testing::TestWithParam<Run> {};
+class PlaceImageRuns : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(PlaceImageRuns, Run) {
+  std::istringstream lines(GetParam());
+  std::string line;
+  std::getline(lines, line);
   const bool windows = platform::PathCompareKey(u"/") == u"\\";
-  if (!GetParam().only.empty() && GetParam().only != (windows ? "windows" : "posix"))
-    GTEST_SKIP() << "only on " << GetParam().only;
+  if (line.ends_with(windows ? "[posix]" : "[windows]")) GTEST_SKIP() << "not on this system";
   testing::TempFolder folder;
   RecordingFileSystem fs;
   fs.root = folder.path();
@@ -98,7 +86,8 @@ TEST_P(PlaceImageRuns, Run) {
   for (const char* target : {"export/Fore", "export/Back"})
     stdfs::create_directories(folder.fs_path() / target);
   CopyLedger ledger;
-  for (const std::string& line : GetParam().lines) {
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
     std::istringstream words(line);
     std::string verb, path, arg, expected, calls;  // the words of `cell CELL TARGET | OUT | CALLS`
     words >> verb >> path >> std::ws;
@@ -118,7 +107,7 @@ TEST_P(PlaceImageRuns, Run) {
       std::string outcome;
       const std::u16string message = testing::MessageOf([&] {
         outcome = PlaceImage(path == "-" ? "" : root + "\\" + path,
-                             fs.root + u"\\export\\" + Utf8ToWide(arg.substr(0, 4)),
+                             fs.root + u"\\export\\" + Utf8ToWide(arg.substr(0, arg.find(' '))),
                              fs.root + u"\\export", fs, &ledger);
       });
       EXPECT_EQ(message == u"(no exception)" ? outcome : WideToUtf8(message),
@@ -131,8 +120,13 @@ TEST_P(PlaceImageRuns, Run) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PlaceImageRuns, ::testing::ValuesIn(ParseRuns()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, PlaceImageRuns, ::testing::ValuesIn(Runs()), [](const auto& info) {
+  std::string name;
+  for (unsigned char c :
+       info.param.substr(0, std::min(info.param.find(" ["), info.param.find('\n'))))
+    name += std::isalnum(c) ? c : '_';
+  return name;
+});
 
 }  // namespace
 }  // namespace orlenta
