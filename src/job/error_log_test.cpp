@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <ctime>
 
 #include "support/test_support.h"
 
@@ -12,11 +12,10 @@ namespace {
 // A new log gets a byte order mark, then the entry stamped with the local
 // time of the call. The job's cases append to logs that exist.
 TEST(AppendErrorLog, StartsALogWithOneEntryStampedWithTheLocalTime) {
-  const auto now = [] {
-    const platform::LocalTime t = platform::GetLocalTimeNow();
+  const auto now = [] {  // the C library's clock, not the one under test
+    const std::time_t t = std::time(nullptr);
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
     return std::string(text);
   };
   testing::TempFolder folder;

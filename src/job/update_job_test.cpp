@@ -98,6 +98,7 @@ struct Faulty : platform::FileSystem, JobProgress {
 
   std::int64_t Read(File& f, char* b, std::size_t n) override {
     if (fault != "short-read") return FileSystem::Read(f, b, n);
+    if (const int r = std::stoi(arg); r > 0) return FileSystem::Read(f, b, std::min<std::size_t>(n, r));
     return reads++ ? std::stoi(arg) : FileSystem::Read(f, b, std::min<std::size_t>(n, 10));
   }
   std::optional<File> OpenFile(std::u16string_view path, File::Mode mode) override {
