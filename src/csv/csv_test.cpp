@@ -83,7 +83,9 @@ TEST(SerializeCsv, FollowsTheWritingRules) {
     const CsvTable table = TableOf(c.rows);
     EXPECT_EQ(SerializeCsv(table, c.bom), c.text);
     EXPECT_EQ(Streamed(table, c.bom), c.text);
-    if (c.rows.size() == 1) EXPECT_EQ(FormatCsvRow(c.rows[0]) + "\r\n", c.text);
+    if (c.rows.size() == 1) {
+      EXPECT_EQ(FormatCsvRow(c.rows[0]) + "\r\n", c.text);
+    }
   }
 }
 

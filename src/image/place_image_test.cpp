@@ -9,6 +9,7 @@
 
 #include "image/image.h"
 #include "support/test_support.h"
+#include "text/app_exception.h"
 #include "text/text.h"
 
 namespace orlenta {
@@ -41,7 +42,7 @@ class RecordingFileSystem : public platform::FileSystem {
   bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
     Note("copy " + Relative(from) + " > " + Relative(to));
     if (Relative(to) == fault_target && fault == "copy-fails") return false;
-    if (Relative(to) == fault_target) stdfs::remove(testing::ToFsPath(root) / Relative(from));
+    if (Relative(to) == fault_target) stdfs::remove(stdfs::path(root) / Relative(from));
     return FileSystem::CopyFileReplacing(from, to);
   }
   std::optional<platform::FileIdentity> QueryFileIdentity(std::u16string_view path) override {
@@ -105,12 +106,14 @@ TEST_P(PlaceImageRuns, Run) {
       std::getline(words >> std::ws, expected, '|');
       std::getline(words >> std::ws, calls);
       std::string outcome;
-      const std::u16string message = testing::MessageOf([&] {
+      try {
         outcome = PlaceImage(path == "-" ? "" : root + "\\" + path,
                              fs.root + u"\\export\\" + Utf8ToWide(arg.substr(0, arg.find(' '))),
                              fs.root + u"\\export", fs, &ledger);
-      });
-      EXPECT_EQ(message == u"(no exception)" ? outcome : WideToUtf8(message),
+      } catch (const AppException& e) {
+        outcome = WideToUtf8(e.message());
+      }
+      EXPECT_EQ(outcome,
                 expand(expected.erase(expected.find_last_not_of(' ') + 1)))
           << path;
       EXPECT_EQ(std::exchange(fs.calls, {}), calls) << path;
