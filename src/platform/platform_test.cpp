@@ -159,6 +159,15 @@ TEST(ShowMessageBoxTest, PosixWritesTheTextAndOneLineFeed) {
     EXPECT_EQ(icon == MessageIcon::kError ? err + "|" + out : out + "|" + err, "完了\r\n2\n|");
   }
 }
+
+// The kernel refuses copy_file_range across file systems (EXDEV): the copy
+// then reads and writes, and must still copy everything.
+TEST(CopyFileReplacingTest, PosixCopiesWhatTheKernelWillNotCopyItself) {
+  orlenta::testing::TempFolder temp;
+  FileSystem fs;
+  ASSERT_TRUE(fs.CopyFileReplacing(u"/proc/version", temp.Join(u"version")));
+  EXPECT_EQ(ReadBytes(temp.fs_path() / "version"), ReadBytes("/proc/version"));
+}
 #endif
 
 }  // namespace
