@@ -97,6 +97,11 @@ struct Faulty : platform::FileSystem, JobProgress {
   int reads = 0, refusals = 0, sleeps = 0;
 
   std::int64_t Read(File& f, char* b, std::size_t n) override {
+    if (fault == "grow") {  // once at the end, `arg` has been appended meanwhile
+      const std::int64_t got = FileSystem::Read(f, b, n);
+      if (got != 0 || reads++ || n < arg.size()) return got;
+      return static_cast<std::int64_t>(arg.copy(b, arg.size()));
+    }
     if (fault != "short-read") return FileSystem::Read(f, b, n);
     if (const int r = std::stoi(arg); r > 0) return FileSystem::Read(f, b, std::min<std::size_t>(n, r));
     return reads++ ? std::stoi(arg) : FileSystem::Read(f, b, std::min<std::size_t>(n, 10));
