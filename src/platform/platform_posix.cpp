@@ -497,9 +497,11 @@ std::vector<std::u16string> CommandLineArguments(int argc, char** argv) {
 
 namespace {
 
-void WriteToTerminal(const std::string& bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
-  std::fflush(stderr);
+/// Writes `bytes` to `stream` at once: the terminal line and the boxes' texts
+/// must not wait in a buffer.
+void WriteNow(std::FILE* stream, const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
 }
 
 }  // namespace
@@ -509,7 +511,7 @@ void WriteToTerminal(const std::string& bytes) {
 WindowHandle ShowProcessingWindow(std::u16string_view /*title*/, std::u16string_view text) {
   if (!::isatty(STDERR_FILENO)) return 0;
   auto line = std::make_unique<std::string>(EncodeUtf8(text));
-  WriteToTerminal("\r" + *line);
+  WriteNow(stderr, "\r" + *line);
   return reinterpret_cast<WindowHandle>(line.release());
 }
 
@@ -520,21 +522,18 @@ void UpdateProcessingWindow(WindowHandle window, std::uint64_t done, std::uint64
   const std::uint64_t percent = total == 0                    ? 100
                                 : done <= UINT64_MAX / 100 ? done * 100 / total
                                                               : done / (total / 100);
-  WriteToTerminal("\r" + text + " " + std::to_string(done) + "/" + std::to_string(total) + " (" +
+  WriteNow(stderr, "\r" + text + " " + std::to_string(done) + "/" + std::to_string(total) + " (" +
                   std::to_string(percent) + "%)");
 }
 
 void DestroyProcessingWindow(WindowHandle window) {
   if (window == 0) return;
   std::unique_ptr<std::string> line(reinterpret_cast<std::string*>(window));
-  WriteToTerminal("\r\x1b[K");
+  WriteNow(stderr, "\r\x1b[K");
 }
 
 void ShowMessageBox(std::u16string_view text, std::u16string_view /*title*/, MessageIcon icon) {
-  std::FILE* stream = icon == MessageIcon::kError ? stderr : stdout;
-  const std::string line = EncodeUtf8(text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stream);
-  std::fflush(stream);
+  WriteNow(icon == MessageIcon::kError ? stderr : stdout, EncodeUtf8(text) + "\n");
 }
 
 }  // namespace orlenta::platform
