@@ -103,7 +103,7 @@ std::u16string MakeRelativePath(std::u16string_view base, std::u16string_view pa
 
 std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
                        std::u16string_view csv_folder, platform::FileSystem& fs,
-                       CopyLedger* ledger) {
+                       CopyLedger& ledger) {
   if (cell.empty()) return {};
   const std::u16string source = Utf8ToWide(cell);
   if (fs.QueryPath(source) != platform::PathKind::kFile)
@@ -121,8 +121,8 @@ std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
   std::u16string destination_key = platform::PathCompareKey(destination);
   const bool names_its_copy = source_key == destination_key;
 
-  if (ledger && !names_its_copy) {
-    const CopyLedger::Entry* earlier = ledger->Find(destination_key);
+  if (!names_its_copy) {
+    const CopyLedger::Entry* earlier = ledger.Find(destination_key);
     if (earlier && earlier->source_key != source_key && !SameFile(fs, earlier->source, source) &&
         !SameContents(fs, source, destination))
       throw AppException(Concat(kNameTaken, source));
@@ -134,7 +134,7 @@ std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
     message.append(source).append(kCopyFailedTo).append(destination);
     throw AppException(std::move(message));
   }
-  if (ledger) ledger->Record(std::move(destination_key), {std::move(source_key), source});
+  ledger.Record(std::move(destination_key), {std::move(source_key), source});
   return WideToUtf8(MakeRelativePath(csv_folder, destination));
 }
 

@@ -31,14 +31,14 @@ class CopyLedger {
 /// Copies the image that `cell` names into `target_folder` and returns the
 /// copy's path relative to `csv_folder` as UTF-8. An empty cell gives "".
 /// Throws AppException with the complete message when the image cannot be
-/// placed. A cell that names the copy itself keeps its reference. With a
-/// ledger, records the copy and refuses to replace an earlier copy of this
-/// run made from a different file with different bytes. When nothing
+/// placed. A cell that names the copy itself keeps its reference. Records
+/// the copy in `ledger` and refuses to replace an earlier copy of this run
+/// made from a different file with different bytes. When nothing
 /// collides, the only file-system calls are the source's QueryPath and the
 /// copy.
 std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
                        std::u16string_view csv_folder, platform::FileSystem& fs,
-                       CopyLedger* ledger = nullptr);
+                       CopyLedger& ledger);
 
 /// `path` relative to `base` when `base` is a leading folder of it (compared
 /// case-insensitively), else `path` whole; '/' becomes '\' in the result.

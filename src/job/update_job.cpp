@@ -130,7 +130,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
     if (table.field(row, column).empty()) return;
     std::u16string failure;
     try {
-      std::string cell = PlaceImage(table.field(row, column), folder, csv_folder, fs, &ledger);
+      std::string cell = PlaceImage(table.field(row, column), folder, csv_folder, fs, ledger);
       table.SetField(row, column, cell);
       return;
     } catch (const AppException& e) {

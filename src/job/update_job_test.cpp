@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <map>
 #include <numeric>
 #include <random>
@@ -90,13 +91,24 @@ std::string Expand(std::string_view t, const std::string& root) {
 }
 
 // The machine's file system with the one fault a case names; pauses are
-// counted, not waited. Also the job's progress observer: it notes each call.
+// counted, not waited. It notes the calls made on images, and it is also the
+// job's progress observer, noting each call.
 struct Faulty : platform::FileSystem, JobProgress {
-  std::string fault, arg, progress;
+  std::string root, fault, arg, progress, calls;
   fs::path doomed;
-  int reads = 0, refusals = 0, sleeps = 0;
+  int reads = 0, refusals = 0, sleeps = 0, copies = 0;
+
+  std::string At(std::u16string_view path) const {  // relative to the case's folder, with '/'
+    std::string text = WideToUtf8(path), top = root + "/";
+    for (std::string* t : {&text, &top}) std::replace(t->begin(), t->end(), '\\', '/');
+    return text.starts_with(top) ? text.substr(top.size()) : text;
+  }
+  void Note(const std::string& call) {  // the job's own files left out
+    if (!std::regex_search(call, std::regex(" data/(Fore|Back|Orlenta_Error.log|list.csv)$"))) calls += call + "\r\n";
+  }
 
   std::int64_t Read(File& f, char* b, std::size_t n) override {
+    if (fault == "read-fails" && copies > 0 && ++reads == std::stoi(arg)) return -1;
     if (fault == "grow") {  // once at the end, `arg` has been appended meanwhile
       const std::int64_t got = FileSystem::Read(f, b, n);
       if (got != 0 || reads++ || n < arg.size()) return got;
@@ -107,9 +119,19 @@ struct Faulty : platform::FileSystem, JobProgress {
     return reads++ ? std::stoi(arg) : FileSystem::Read(f, b, std::min<std::size_t>(n, 10));
   }
   std::optional<File> OpenFile(std::u16string_view path, File::Mode mode) override {
+    if (mode == File::Mode::kRead) Note("open " + At(path));
     if (fault == "no-temp" && mode == File::Mode::kWriteTruncate) return std::nullopt;
     if (fault == "no-log" && mode == File::Mode::kAppendShared) return std::nullopt;
+    if (fault == "open-fails" && At(path) == arg) return std::nullopt;
     return FileSystem::OpenFile(path, mode);
+  }
+  platform::PathKind QueryPath(std::u16string_view path) override {
+    Note("path " + At(path));
+    return FileSystem::QueryPath(path);
+  }
+  std::optional<platform::FileIdentity> QueryFileIdentity(std::u16string_view path) override {
+    Note("identity " + At(path));
+    return FileSystem::QueryFileIdentity(path);
   }
   bool Write(File& f, std::string_view data) override {
     if (fault != "full-disk") return FileSystem::Write(f, data);
@@ -122,8 +144,11 @@ struct Faulty : platform::FileSystem, JobProgress {
     return FileSystem::ReplaceFileAtomically(from, to);
   }
   bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
+    Note("copy " + At(from) + " > " + At(to));
+    ++copies;
     if (fault == "throw") throw std::runtime_error("not the program's own");
     if (fault == "remove") fs::remove_all(doomed);
+    if (fault == "copy-fails" && At(to) == arg) return false;
     return FileSystem::CopyFileReplacing(from, to);
   }
   void SleepFor(unsigned) override { ++sleeps; }
@@ -146,6 +171,7 @@ TEST_P(UpdateJob, Runs) {
   };
   const fs::path previous = fs::current_path();
   Faulty file_system;
+  file_system.root = root;
   std::map<std::string, std::string> expected = {
       {"error", "(no exception)"}, {"out", ""}, {"fails", "0"}, {"sleeps", "0"}, {"progress", ""}};
   fs::create_directory(at("data"));
@@ -160,26 +186,38 @@ TEST_P(UpdateJob, Runs) {
     if (d.verb == "fault") {
       file_system.fault = d.path;
       file_system.arg = d.arg;
+      std::replace(file_system.arg.begin(), file_system.arg.end(), '\\', '/');
       file_system.doomed = at(d.arg);
     }
   }
+  const auto now = [] {  // the C library's local time, not the one under test
+    const std::time_t t = std::time(nullptr);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+    return std::string(text);
+  };
   std::uint32_t failures = 0;
   const std::u16string csv = Utf8ToWide(root + "\\data\\list.csv");
   std::string message = "(no exception)";
+  const std::string started = now();
   try {
     failures = RunUpdateJob(csv, file_system, &file_system);
   } catch (const AppException& e) {
     message = WideToUtf8(e.message());
   }
+  const std::string ended = now();
   fs::current_path(previous);
 
   for (const Directive& d : GetParam().lines) {
-    if (expected.contains(d.verb)) expected[d.verb] = Expand(d.text, root);
+    if (expected.contains(d.verb) || d.verb == "calls") expected[d.verb] = Expand(d.text, root);
     else if (std::string_view(" put fifo in cwd fault log has ls ").find(" " + d.verb + " ") == std::string::npos)
       ADD_FAILURE() << "unknown directive " << d.verb;
-    if (d.verb == "log") {  // each entry's time shown as [T]
-      const std::regex stamp(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )");
-      EXPECT_EQ(std::regex_replace(testing::ReadBytes(at("data/Orlenta_Error.log")), stamp, "[T] "), Expand(d.text, root));
+    if (d.verb == "log") {  // each entry's time, local and taken during the run, shown as [T]
+      const std::string log = testing::ReadBytes(at("data/Orlenta_Error.log"));
+      const std::regex stamp(R"(\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\] )");
+      for (std::sregex_iterator it(log.begin(), log.end(), stamp), end; it != end; ++it)
+        EXPECT_TRUE(it->str(1) >= started && it->str(1) <= ended) << it->str(1) << " not in " << started << ".." << ended;
+      EXPECT_EQ(std::regex_replace(log, stamp, "[T] "), Expand(d.text, root));
     }
     if (d.verb == "has") {
       EXPECT_EQ(testing::ReadBytes(at(d.path)), Expand(d.arg, root)) << d.path;
@@ -194,6 +232,7 @@ TEST_P(UpdateJob, Runs) {
   EXPECT_EQ(testing::ReadBytes(at("data/list.csv")), expected["out"]);
   EXPECT_EQ(std::to_string(file_system.sleeps), expected["sleeps"]);
   EXPECT_EQ(file_system.progress, expected["progress"]);
+  if (expected.contains("calls")) EXPECT_EQ(file_system.calls, expected["calls"]);
   if (expected["error"] != "(no exception)") return;
   EXPECT_EQ(std::to_string(failures), expected["fails"]);
   EXPECT_FALSE(fs::exists(at("data/list.csv.tmp")));
