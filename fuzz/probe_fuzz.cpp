@@ -1,20 +1,23 @@
-// Arbitrary file contents through the image-information library: a file is
-// accepted, with its format's extension, exactly when it begins with the PNG,
-// JPEG or TIFF signature, else refused with a message naming it. A file cut
-// inside a signature must not pass: the library must not look past its bytes.
+// Arbitrary file contents through the image-information library: it names the
+// format whose signature the file begins with, else calls it too short (under
+// 8 bytes) or unknown; a file cut inside a signature must not pass, so the
+// library must not look past its bytes. The program accepts exactly PNG, JPEG
+// and TIFF, with their extensions, and refuses the rest naming the file.
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <utility>
 
 #include "fuzz_check.h"
 #include "image/image.h"
+#include "qorimgio.h"
 #include "text/app_exception.h"
 
 using namespace std::string_view_literals;
 
-constexpr std::pair<std::string_view, const char*> kAccepted[] = {
-    {"\x89PNG\r\n\x1a\n"sv, ".png"}, {"\xFF\xD8\xFF"sv, ".jpg"}, {"II*\0"sv, ".tif"}, {"MM\0*"sv, ".tif"}};
+constexpr struct { std::string_view signature; short code; const char* extension; } kKnown[] = {
+    {"\x89PNG\r\n\x1a\n"sv, QORIMGIO_PNG, ".png"}, {"\xFF\xD8\xFF"sv, QORIMGIO_JPEG, ".jpg"},
+    {"II*\0"sv, QORIMGIO_TIFF, ".tif"}, {"MM\0*"sv, QORIMGIO_TIFF, ".tif"},
+    {"GIF87a"sv, QORIMGIO_GIF, nullptr}, {"GIF89a"sv, QORIMGIO_GIF, nullptr}, {"BM"sv, QORIMGIO_BMP, nullptr}};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // A random name, so that parallel fuzz jobs each probe their own file.
@@ -22,9 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::filesystem::temp_directory_path() / ("probe_fuzz." + std::to_string(std::random_device()()));
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   FUZZ_CHECK(std::ofstream(scratch, std::ios::binary).write(bytes.data(), std::streamsize(size)).flush());
+  short code = size < 8 ? QORIMGIO_TOO_SHORT : QORIMGIO_UNKNOWN;
   const char* expected = nullptr;
-  for (const auto& [signature, extension] : kAccepted)
-    if (bytes.starts_with(signature)) expected = extension;
+  for (const auto& known : kKnown)
+    if (bytes.starts_with(known.signature)) code = known.code, expected = known.extension;
+  const std::string ansi = scratch.string();  // ASCII: its own ANSI form
+  ImageProbeRecord record;
+  InitImageProbe(&record);
+  record.path = ansi.c_str();
+  FUZZ_CHECK(ProbeImageFile(&record) == code);
   const std::u16string path = scratch.u16string();
   try {
     const std::string extension = orlenta::ProbeImageExtension(path);  // refusals throw

@@ -28,33 +28,6 @@ std::string Streamed(const CsvTable& table, bool bom, int* chunks = nullptr) {
   return text;
 }
 
-TEST(ParseCsv, FollowsTheReadingRules) {
-  const struct { std::string text; std::size_t from; Rows rows; } cases[] = {
-      {"", 0, {}},
-      {"a,b\r\nc,d\r\n", 0, {{"a", "b"}, {"c", "d"}}},
-      {"a,b\nc,d", 0, {{"a", "b"}, {"c", "d"}}},
-      {"a\r\n\r\n", 0, {{"a"}, {""}}},
-      {"a\n\rb", 0, {{"a"}, {""}, {"b"}}},
-      {"a\rb\r", 0, {{"a"}, {"b"}}},
-      {"a\r\r\n", 0, {{"a"}, {""}}},
-      {",", 0, {{"", ""}}},
-      {"\"\"", 0, {}},
-      {"\"\",\"\"", 0, {{"", ""}}},
-      {"ab\"c,d\"e,f", 0, {{"abc,de", "f"}}},
-      {"a\"\"b", 0, {{"ab"}}},
-      {"\"a\"\"b\",c", 0, {{"a\"b", "c"}}},
-      {"\"a\"\"", 0, {{"a\""}}},
-      {"\"a\"b\"c\"", 0, {{"abc"}}},
-      {"\"a\r\nb\",c\r\n", 0, {{"a\r\nb", "c"}}},
-      {"x,\"open, to\r\nthe end", 0, {{"x", "open, to\r\nthe end"}}},
-      {"\0,\x80\xFF\r\n\"\0\"\r\n"s, 0, {{"\0"s, "\x80\xFF"}, {"\0"s}}},
-      {"\xEF\xBB\xBFid", 0, {{"\xEF\xBB\xBFid"}}},
-      {"\xEF\xBB\xBF\"i\"\"d\",x", 3, {{"i\"d", "x"}}},
-      {"\xEF\xBB\xBF", 3, {}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(RowsOf(ParseCsv(c.text, c.from)), c.rows) << c.text;
-}
-
 // The scanner reads 64-byte blocks: a doubled quote, a CR LF and a comma must
 // each come out right at every offset, also when they straddle two blocks.
 TEST(ParseCsv, RunsAcrossBlockBoundaries) {
@@ -96,29 +69,6 @@ TEST(SerializeCsv, StreamsLargeTablesInChunks) {
   int chunks = 0;
   EXPECT_EQ(Streamed(table, true, &chunks), SerializeCsv(table, true));
   EXPECT_GT(chunks, 1);
-}
-
-// The job pads short rows (counted, no field stored) and sets cells; a padded
-// row that gets a value moves its references, which must not disturb others.
-TEST(CsvTable, EditsKeepEveryOtherField) {
-  struct Edit { std::size_t row, extend, index; std::string value; };
-  const struct { std::string text; std::vector<Edit> edits; Rows rows; } cases[] = {
-      {"a,b\r\nc\r\nd,e", {{1, 3, 2, "x"}}, {{"a", "b"}, {"c", "", "x"}, {"d", "e"}}},
-      {"a,b\r\nc", {{1, 3, 1, "x"}}, {{"a", "b"}, {"c", "x", ""}}},
-      {"a\r\nb", {{0, 3, 2, ""}, {0, 2, 0, "\"z\""}}, {{"\"z\"", "", ""}, {"b"}}},
-      {"\"q\"\"\",y\r\nz", {{0, 1, 1, "new"}}, {{"q\"", "new"}, {"z"}}},
-      {"a\r\nb\r\nc", {{0, 2, 1, "x"}, {1, 3, 2, "y"}, {0, 4, 3, "w"}, {2, 2, 0, ""}},
-       {{"a", "x", "", "w"}, {"b", "", "y"}, {"", ""}}},
-  };
-  for (const auto& c : cases) {
-    CsvTable table = ParseCsv(c.text);
-    for (const Edit& e : c.edits) {
-      table.ExtendRow(e.row, e.extend);
-      table.SetField(e.row, e.index, e.value);
-    }
-    EXPECT_EQ(RowsOf(table), c.rows) << c.text;
-    EXPECT_EQ(SerializeCsv(table, false), SerializeCsv(TableOf(c.rows), false)) << c.text;
-  }
 }
 
 }  // namespace

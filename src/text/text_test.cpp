@@ -58,17 +58,6 @@ TEST(Utf8ToWide, ReplacesMalformedInput) {
   }
 }
 
-TEST(WideToUtf8, ReplacesUnpairedSurrogates) {
-  const struct { std::u16string text; std::string utf8; } cases[] = {
-      {u"a"s + char16_t(0xD800) + u"b", "a\xEF\xBF\xBD" "b"},
-      {u"a"s + char16_t(0xDBFF), "a\xEF\xBF\xBD"},
-      {u"あ"s + char16_t(0xDC00) + char16_t(0xDC00) + char16_t(0xD800) + u"é",
-       "\xE3\x81\x82\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA9"},
-      {u""s + char16_t(0xD83D) + char16_t(0xD83D) + char16_t(0xDE00), "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(WideToUtf8(c.text), c.utf8);
-}
-
 TEST(ParentFolder, TakesEverythingBeforeTheLastSeparator) {
   const struct { std::u16string_view path, parent; } cases[] = {
       {u"C:\\data\\list.csv", u"C:\\data"}, {u"C:\\list.csv", u"C:"}, {u"list.csv", u"."},
