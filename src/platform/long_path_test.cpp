@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,41 +76,6 @@ TEST(LongPathTest, Win32CallsAgreeWithTheModel) {
     EXPECT_EQ(WidenForWin32Call(row.path, 1), WidenPath(row.path, full, 1));
   }
 #endif
-}
-
-// Every file call on a path of 400+ characters, as the program builds it. Under
-// Wine this proves the widened forms work end to end; it cannot prove that
-// widening was needed, since Wine lets unprefixed wide calls past MAX_PATH.
-TEST(LongPathTest, EveryFileCallWorksInADeepFolder) {
-  const std::filesystem::path scratch = std::filesystem::temp_directory_path() /
-                                        ("long_path_test_" + std::to_string(std::random_device{}()));
-  const std::u16string name(200, u'n'), top = scratch.u16string() + u"\\" + name;
-  const std::u16string deep = top + u"\\" + name, file = deep + u"\\image.png";
-  // Spelled with slashes and a "..", which the widened form must resolve.
-  const std::u16string copy = deep + u"/../" + name + u"/copy.png";
-  FileSystem fs;
-  std::filesystem::create_directory(scratch);
-  EXPECT_EQ(fs.CreateFolder(top), CreateFolderResult::kCreated);
-  EXPECT_EQ(fs.CreateFolder(deep), CreateFolderResult::kCreated);
-  EXPECT_EQ(fs.CreateFolder(deep), CreateFolderResult::kAlreadyExists);
-  std::optional<File> out = fs.OpenFile(file, File::Mode::kWriteTruncate);
-  EXPECT_TRUE(out && fs.Write(*out, "png") && out->Close());
-  out = fs.OpenFile(file, File::Mode::kAppendShared);
-  EXPECT_TRUE(out && fs.Write(*out, "!") && out->Close());
-  EXPECT_EQ(fs.QueryPath(file), PathKind::kFile);
-  EXPECT_EQ(fs.QueryPath(deep), PathKind::kFolder);
-  EXPECT_TRUE(fs.CopyFileReplacing(file, copy));
-  const std::optional<FileIdentity> original = fs.QueryFileIdentity(file);
-  EXPECT_TRUE(original && fs.QueryFileIdentity(copy) && fs.QueryFileIdentity(copy) != original);
-  EXPECT_EQ(fs.ReplaceFileAtomically(copy, file), ReplaceResult::kDone);
-  EXPECT_EQ(fs.QueryPath(copy), PathKind::kMissing);
-  {
-    std::optional<File> in = fs.OpenFile(file, File::Mode::kRead);
-    char bytes[8] = {};
-    EXPECT_TRUE(in && fs.Read(*in, bytes, sizeof bytes) == 4 && std::string(bytes) == "png!");
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(scratch, ignored);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// Whether the processing window stays responsive through a long run, judged as
-// Windows judges it (IsHungAppWindow); needs a desktop (under Wine an X
-// display). It runs itself as a worker on a CSV whose copies are slowed down
-// and looks at the worker's window once a second: the real run ("pumped") must
-// stay responsive for 15 s and more, outlive Alt+F4 and WM_CLOSE and fill its
-// bar; the job without progress ("unpumped", as before it had any) must turn
-// hung after about 5 s, which shows that the check can fail.
+// Whether the processing window stays responsive through a long run, as
+// IsHungAppWindow judges it (needs a desktop; under Wine an X display). It runs
+// itself as a worker on slowed copies and looks at the worker's window once a
+// second: the real run ("pumped") must never hang, outlive Alt+F4 and WM_CLOSE
+// and fill its bar; the job without progress ("unpumped") must hang after about
+// 5 s, which shows that the check can fail.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,11 +22,10 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"OrlentaProcessingWindow";
 constexpr int kRows = 320;  // a copy each, of 50 ms and more: 16 s and more
 
-// The real program on slow copies, except that an unpumped run hands the job
-// no progress and that it checks what no one is there to see: the bar, full
-// and inside the window, as the window goes; then one box, the completion
-// without failures (so the CSV was rewritten). Its exit code: 1 for the box,
-// 2 for the bar.
+// The real program on slow copies (an unpumped run hands the job no progress)
+// that checks what no one is there to see: the bar full and inside the window
+// as it goes, then one box, the completion without failures. Exit code: 1 for
+// the box, 2 for the bar.
 class Worker final : public platform::FileSystem, public RealProgramHost {
  public:
   explicit Worker(bool pumped)
@@ -65,9 +63,8 @@ class Worker final : public platform::FileSystem, public RealProgramHost {
   int boxes = 0, good_boxes = 0;
 };
 
-// The worker's window as the controller saw it, a look after each second's
-// wait: '.' responding, 'H' hung, '-' none. So the n-th look comes n seconds or
-// more after the start.
+// The worker's window at each look, one a second: '.' responding, 'H' hung,
+// '-' none.
 std::string RunAndWatch(const wchar_t* exe, const std::wstring& mode,
                         const std::filesystem::path& folder, DWORD& exit_code) {
   const std::filesystem::path csv = folder / (mode + L".csv");
@@ -79,8 +76,7 @@ std::string RunAndWatch(const wchar_t* exe, const std::wstring& mode,
 
   std::string looks;
   std::wstring command = L"\"" + std::wstring(exe) + L"\" " + mode + L" \"" + csv.native() + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
+  STARTUPINFOW startup = {sizeof(startup)};
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process))
@@ -121,9 +117,7 @@ int wmain(int argc, wchar_t** argv) {
   int failed = 0;
   const auto report = [&](bool ok, const char* format, auto... values) {
     failed += !ok;
-    std::printf(ok ? "PASS " : "FAIL ");
-    std::printf(format, values...);
-    std::printf("\n");
+    std::printf((std::string(ok ? "PASS " : "FAIL ") + format + "\n").c_str(), values...);
     std::fflush(stdout);
   };
 
