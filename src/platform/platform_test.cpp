@@ -9,8 +9,10 @@
 #include "support/test_support.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace orlenta::platform {
@@ -155,6 +157,25 @@ TEST(CopyFileReplacingTest, PosixCopiesWhatTheKernelWillNotCopyItself) {
   }
   ::setrlimit(RLIMIT_NOFILE, &before);
   EXPECT_EQ(ReadBytes(temp.fs_path() / "version"), ReadBytes("/proc/version"));
+}
+
+// A program may start with standard input closed: the source then opens as
+// descriptor 0. A named pipe in the target's place, even one with a reader,
+// is no file to replace.
+TEST(CopyFileReplacingTest, PosixSourceOnDescriptorZeroAndPipeAsTarget) {
+  orlenta::testing::TempFolder temp;
+  FileSystem fs;
+  WriteBytes(temp.fs_path() / "a.png", "png");
+  const int input = ::dup(STDIN_FILENO);
+  ::close(STDIN_FILENO);
+  const bool copied = fs.CopyFileReplacing(temp.Join(u"a.png"), temp.Join(u"b.png"));
+  ::dup2(input, STDIN_FILENO);
+  ::close(input);
+  EXPECT_TRUE(copied && ReadBytes(temp.fs_path() / "b.png") == "png");
+  ASSERT_EQ(::mkfifo((temp.fs_path() / "pipe").c_str(), 0600), 0);
+  const int reader = ::open((temp.fs_path() / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_FALSE(fs.CopyFileReplacing(temp.Join(u"a.png"), temp.Join(u"pipe")));
+  ::close(reader);
 }
 #endif
 
