@@ -49,7 +49,7 @@ class PlatformTest : public ::testing::Test {
     old = stdfs::last_write_time(temp.Join(u"src.jpg")) - std::chrono::hours(24 * 40);
     stdfs::last_write_time(temp.Join(u"src.jpg"), old);
     using enum stdfs::perms;
-    stdfs::permissions(temp.Join(u"src.jpg"), owner_read | owner_write | group_read);
+    stdfs::permissions(temp.Join(u"src.jpg"), owner_read | owner_write | group_read | others_write);
 #ifndef _WIN32
     ASSERT_EQ(::mkfifo((temp.fs_path() / "pipe.png").c_str(), 0644), 0);
     for (const char* name : {"CON", "NUL.png", "dir/COM1"}) WriteBytes(temp.fs_path() / name, "");
