@@ -5,7 +5,6 @@
 // text plus 8 bytes per field plus 24 bytes per row, about 1.6 times the
 // text for typical exports.
 #include "csv/csv.h"
-#include "text/text.h"
 
 #include <algorithm>
 #include <bit>
@@ -18,6 +17,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "text/text.h"
 
 namespace orlenta {
 
@@ -357,7 +358,6 @@ class FieldWriter {
   char* end_;
   const std::function<void(std::string_view)>* sink_;
 };
-
 
 }  // namespace
 

@@ -9,7 +9,6 @@
 #include <shellapi.h>
 
 #include <climits>
-#include <cwchar>
 
 namespace orlenta::platform {
 namespace {
@@ -106,47 +105,43 @@ std::optional<std::string> ConvertUtf16ToAnsi(std::u16string_view utf16) {
 // ---------------------------------------------------------------------------
 // File system
 
-std::u16string WidenForWin32Call(std::u16string_view path, std::size_t limit) {
-  std::u16string text(path);
-  if (IsNamespacePath(text)) return text;
+namespace {
+
+/// The full form of `path` as GetFullPathNameW gives it against the current
+/// folder; empty when the call fails.
+std::u16string FullPathOf(const std::u16string& path) {
   wchar_t buffer[MAX_PATH];
-  const DWORD length = GetFullPathNameW(AsWide(text), MAX_PATH, buffer, nullptr);
-  if (length < MAX_PATH) {  // 0 when the call fails: the path then goes as written
-    return WidenPath(text, {reinterpret_cast<const char16_t*>(buffer), length}, limit);
-  }
+  const DWORD length = GetFullPathNameW(AsWide(path), MAX_PATH, buffer, nullptr);
+  if (length < MAX_PATH) return {reinterpret_cast<const char16_t*>(buffer), length};
   // Too long for the buffer: `length` counts the terminating NUL.
   std::u16string full(length, u'\0');
   const DWORD written =
-      GetFullPathNameW(AsWide(text), length, reinterpret_cast<wchar_t*>(full.data()), nullptr);
-  if (written == 0 || written >= length) return text;  // the current folder changed meanwhile
+      GetFullPathNameW(AsWide(path), length, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+  if (written == 0 || written >= length) return {};  // the current folder changed meanwhile
   full.resize(written);
-  return WidenPath(text, full, limit);
-}
-
-namespace {
-
-/// Whether `path` names a reserved device (CON, NUL.png, dir\COM1, ...):
-/// Windows resolves those to a short \\.\NAME, so a full path that does not
-/// fit a small buffer is none. A path already in such a namespace (it starts
-/// with two backslashes) is taken as written.
-bool NamesDevice(const std::u16string& path) {
-  if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return false;
-  constexpr DWORD kDeviceLength = 16;
-  wchar_t full[kDeviceLength];
-  const DWORD length = GetFullPathNameW(AsWide(path), kDeviceLength, full, nullptr);
-  return length > 0 && length < kDeviceLength && std::wcsncmp(full, L"\\\\.\\", 4) == 0;
+  return full;
 }
 
 }  // namespace
 
+std::u16string WidenForWin32Call(std::u16string_view path, std::size_t limit) {
+  std::u16string text(path);
+  return IsNamespacePath(text) ? text : WidenPath(text, FullPathOf(text), limit);
+}
+
 PathKind FileSystem::QueryPath(std::u16string_view path) {
-  const auto win = ToWinPath(path);
-  if (!win) return PathKind::kMissing;
-  const DWORD attributes = GetFileAttributesW(AsWide(*win));
+  if (path.find(u'\0') != std::u16string_view::npos) return PathKind::kMissing;
+  const std::u16string text(path);
+  // A path already in a Win32 namespace is taken as written; any other whose
+  // full form is \\.\NAME names a reserved device (CON, NUL.png, dir\COM1).
+  const bool in_namespace = IsNamespacePath(text);
+  const std::u16string full = in_namespace ? text : FullPathOf(text);
+  const std::u16string win = in_namespace ? text : WidenPath(text, full, kMaxPathLength);
+  const DWORD attributes = GetFileAttributesW(AsWide(win));
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
   // A device is no file, and opening one (a serial port) can wait forever.
-  return NamesDevice(*win) ? PathKind::kMissing : PathKind::kFile;
+  return !in_namespace && full.starts_with(u"\\\\.\\") ? PathKind::kMissing : PathKind::kFile;
 }
 
 CreateFolderResult FileSystem::CreateFolder(std::u16string_view path) {
