@@ -50,7 +50,7 @@ void WriteTemporaryFile(const std::u16string& path, const CsvTable& table, bool 
   SerializeCsv(table, with_bom, [&](std::string_view chunk) {
     if (written) written = fs.Write(*file, chunk);
   });
-  if (!written || !file->Sync() || !file->Close()) Fail(kCannotWriteTemp, path);
+  if (!written || !fs.MakeDurable(*file, {}) || !file->Close()) Fail(kCannotWriteTemp, path);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -137,6 +138,12 @@ class FileSystem {
 
   /// Writes all of `data`. False when not every byte was written.
   virtual bool Write(File& file, std::string_view data);
+
+  /// Brings `file` (open for writing) and the closed files at `written`,
+  /// which this process wrote, to stable storage, their data and their names,
+  /// with as few device flushes as the platform allows: a file that names
+  /// others is put in place only after this. False when any of it fails.
+  virtual bool MakeDurable(File& file, std::span<const std::u16string> written);
 
   /// Waits for about `milliseconds` before a retry.
   virtual void SleepFor(unsigned milliseconds);

@@ -457,6 +457,11 @@ bool FileSystem::Write(File& file, std::string_view data) {
   return file.handle_ >= 0 && WriteAll(static_cast<int>(file.handle_), data.data(), data.size());
 }
 
+bool FileSystem::MakeDurable(File& file, std::span<const std::u16string> written) {
+  (void)written;
+  return file.Sync();
+}
+
 bool File::Sync() { return handle_ >= 0 && ::fsync(static_cast<int>(handle_)) == 0; }
 
 bool File::Close() {

@@ -284,6 +284,11 @@ bool FileSystem::Write(File& file, std::string_view data) {
   return true;
 }
 
+bool FileSystem::MakeDurable(File& file, std::span<const std::u16string> written) {
+  (void)written;
+  return file.Sync();
+}
+
 bool File::Sync() { return handle_ != kClosed && FlushFileBuffers(ToHandle(handle_)) != 0; }
 
 bool File::Close() {
