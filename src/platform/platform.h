@@ -85,9 +85,6 @@ class File {
   /// The file's size in bytes; nullopt when it cannot be queried.
   std::optional<std::uint64_t> Size() const;
 
-  /// Pushes written data to stable storage (FlushFileBuffers / fsync).
-  bool Sync();
-
   /// Closes the file and reports whether the close succeeded; the destructor
   /// closes without a report.
   bool Close();
@@ -117,7 +114,9 @@ class FileSystem {
   /// Copies `from` onto `to`, replacing a file of that name. The copy keeps
   /// the source's modification time (and on POSIX its permission bits).
   /// False on any failure, a copy onto the source itself included; whatever
-  /// a failed copy left at `to` stays there.
+  /// a failed copy left at `to` stays there. A copy that lands on another
+  /// file system than `to`'s folder (through a link in its place) is synced
+  /// before this returns; any other waits for MakeDurable.
   virtual bool CopyFileReplacing(std::u16string_view from, std::u16string_view to);
 
   /// The identity of the file at `path`; nullopt when it cannot be opened or

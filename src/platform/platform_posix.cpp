@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -342,6 +343,7 @@ bool FileSystem::CopyFileReplacing(std::u16string_view from, std::u16string_view
   // folder's default ACL, which stands in for the umask, is not looked at.)
   Descriptor target(OpenRetrying(target_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, bits));
   bool bits_right = (bits & ~ProcessUmask()) == bits && (bits & 07000) == 0;
+  bool elsewhere = false;  // on another file system than its folder
   if (target.get() < 0) {
     if (errno != EEXIST) return false;
     // The name is taken. No O_TRUNC: the target may be the source under
@@ -356,11 +358,17 @@ bool FileSystem::CopyFileReplacing(std::u16string_view from, std::u16string_view
     if (!S_ISREG(target_info.st_mode)) return false;
     if (target_info.st_size != 0 && ::ftruncate(target.get(), 0) != 0) return false;
     bits_right = (target_info.st_mode & 07777) == bits;
+    // A link standing under the name may lead to another file system, which
+    // MakeDurable, syncing the folders' file systems, would not reach.
+    struct stat folder_info;
+    elsewhere = ::stat(NativeParent(target_path).c_str(), &folder_info) != 0 ||
+                folder_info.st_dev != target_info.st_dev;
   }
   if (!CopyContents(source.get(), target.get(), source_info.st_size)) return false;
   if (!bits_right && ::fchmod(target.get(), bits) != 0) return false;
   const struct timespec times[2] = {source_info.st_atim, source_info.st_mtim};
   if (::futimens(target.get(), times) != 0) return false;
+  if (elsewhere && ::fsync(target.get()) != 0) return false;
   return target.Close();
 }
 
@@ -457,12 +465,32 @@ bool FileSystem::Write(File& file, std::string_view data) {
   return file.handle_ >= 0 && WriteAll(static_cast<int>(file.handle_), data.data(), data.size());
 }
 
+// One syncfs covers the file and everything written to its file system
+// before it, the copies and the log beside the CSV among them. A folder of
+// `written` on another file system (a mount, or a link to another disk) gets
+// a syncfs of its own, once.
 bool FileSystem::MakeDurable(File& file, std::span<const std::u16string> written) {
-  (void)written;
-  return file.Sync();
+  const int fd = static_cast<int>(file.handle_);
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0) return false;
+  if (written.empty()) return ::fsync(fd) == 0;  // nothing else to cover: the file alone
+  if (::syncfs(fd) != 0) return false;
+  std::vector<dev_t> synced = {info.st_dev};
+  std::vector<std::string> folders;  // looked at already: the copies share a few
+  std::string folder;
+  for (const std::u16string& path : written) {
+    if (!ToNativePath(path, folder)) return false;
+    folder = NativeParent(folder);
+    if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
+    Descriptor opened(OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY));
+    if (opened.get() < 0 || ::fstat(opened.get(), &info) != 0) return false;
+    folders.push_back(std::move(folder));
+    if (std::find(synced.begin(), synced.end(), info.st_dev) != synced.end()) continue;
+    if (::syncfs(opened.get()) != 0) return false;
+    synced.push_back(info.st_dev);
+  }
+  return true;
 }
-
-bool File::Sync() { return handle_ >= 0 && ::fsync(static_cast<int>(handle_)) == 0; }
 
 bool File::Close() {
   const std::intptr_t handle = handle_;

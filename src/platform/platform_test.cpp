@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <sstream>
 
 #include "support/test_support.h"
@@ -176,6 +177,21 @@ TEST(CopyFileReplacingTest, PosixSourceOnDescriptorZeroAndPipeAsTarget) {
   const int reader = ::open((temp.fs_path() / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
   EXPECT_FALSE(fs.CopyFileReplacing(temp.Join(u"a.png"), temp.Join(u"pipe")));
   ::close(reader);
+}
+
+// The copy asks the kernel for a gigabyte at a time: a larger file comes out
+// whole only if it goes on.
+TEST(CopyFileReplacingTest, PosixCopiesPastOneKernelChunk) {
+  orlenta::testing::TempFolder temp;
+  WriteBytes(temp.fs_path() / "big.tif", "head");
+  stdfs::resize_file(temp.fs_path() / "big.tif", std::uintmax_t{1} << 30);  // sparse
+  std::ofstream(temp.fs_path() / "big.tif", std::ios::app) << "tail";
+  ASSERT_TRUE(FileSystem().CopyFileReplacing(temp.Join(u"big.tif"), temp.Join(u"copy.tif")));
+  std::ifstream copy(temp.fs_path() / "copy.tif", std::ios::binary);
+  std::string ends(8, '-');
+  copy.read(ends.data(), 4).seekg(-4, std::ios::end).read(ends.data() + 4, 4);
+  EXPECT_EQ(ends, "headtail");
+  EXPECT_EQ(stdfs::file_size(temp.fs_path() / "copy.tif"), (std::uintmax_t{1} << 30) + 4);
 }
 #endif
 
