@@ -60,12 +60,16 @@ bool SameContents(platform::FileSystem& fs, std::u16string_view a, std::u16strin
 }  // namespace
 
 const CopyLedger::Entry* CopyLedger::Find(const std::u16string& destination_key) const {
-  auto it = copies_.find(destination_key);
-  return it == copies_.end() ? nullptr : &it->second;
+  auto it = slots_.find(destination_key);
+  return it == slots_.end() ? nullptr : &it->second.entry;
 }
 
-void CopyLedger::Record(std::u16string destination_key, Entry entry) {
-  copies_.insert_or_assign(std::move(destination_key), std::move(entry));
+void CopyLedger::Record(std::u16string destination_key, Entry entry, std::u16string_view written) {
+  Slot& slot = slots_[std::move(destination_key)];
+  slot.entry = std::move(entry);
+  if (written.empty() || slot.written) return;
+  slot.written = true;
+  written_.emplace_back(written);
 }
 
 std::string WideToAnsi(std::u16string_view text) {
@@ -128,13 +132,14 @@ std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
       throw AppException(Concat(kNameTaken, source));
   }
 
-  if (!names_its_copy && !fs.CopyFileReplacing(source, destination) &&
-      !SameFile(fs, source, destination)) {
+  const bool copied = !names_its_copy && fs.CopyFileReplacing(source, destination);
+  if (!names_its_copy && !copied && !SameFile(fs, source, destination)) {
     std::u16string message(kCopyFailed);
     message.append(source).append(kCopyFailedTo).append(destination);
     throw AppException(std::move(message));
   }
-  ledger.Record(std::move(destination_key), {std::move(source_key), source});
+  ledger.Record(std::move(destination_key), {std::move(source_key), source},
+                copied ? std::u16string_view(destination) : std::u16string_view());
   return WideToUtf8(MakeRelativePath(csv_folder, destination));
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -12,8 +13,10 @@ namespace orlenta {
 
 /// What each target folder has received in one run: for each destination
 /// (by PathCompareKey), the source copied there last, by its compare key and
-/// by its path as written. Recording costs no file-system call; the files are
-/// looked at only when a destination comes up again from another source.
+/// by its path as written; and every destination this run wrote, which must
+/// reach stable storage before a CSV names it. Recording costs no file-system
+/// call; the files are looked at only when a destination comes up again from
+/// another source.
 class CopyLedger {
  public:
   struct Entry {
@@ -22,10 +25,19 @@ class CopyLedger {
   };
   /// The entry recorded for `destination_key`, or nullptr.
   const Entry* Find(const std::u16string& destination_key) const;
-  void Record(std::u16string destination_key, Entry entry);
+  /// Records `entry` for the destination; `written` is its path when this
+  /// placement copied the file there, empty when it made no copy.
+  void Record(std::u16string destination_key, Entry entry, std::u16string_view written);
+  /// The destinations written this run, each once; the ledger forgets them.
+  std::vector<std::u16string> TakeWritten() { return std::move(written_); }
 
  private:
-  std::unordered_map<std::u16string, Entry> copies_;
+  struct Slot {
+    Entry entry;
+    bool written = false;
+  };
+  std::unordered_map<std::u16string, Slot> slots_;
+  std::vector<std::u16string> written_;
 };
 
 /// Copies the image that `cell` names into `target_folder` and returns the

@@ -23,11 +23,11 @@ std::u16string Timestamp() {
 
 }  // namespace
 
-void AppendErrorLog(platform::FileSystem& fs, std::u16string_view log_path,
+bool AppendErrorLog(platform::FileSystem& fs, std::u16string_view log_path,
                     std::u16string_view message, const CsvRow& row) {
   const bool existed = fs.QueryPath(log_path) == platform::PathKind::kFile;
   std::optional<platform::File> log = fs.OpenFile(log_path, platform::File::Mode::kAppendShared);
-  if (!log) return;
+  if (!log) return false;
   // Each write stands alone: a log that cannot take an entry never stops the run.
   if (!existed) fs.Write(*log, kByteOrderMark);
 
@@ -37,6 +37,7 @@ void AppendErrorLog(platform::FileSystem& fs, std::u16string_view log_path,
   std::string formatted = FormatCsvRow(row);
   formatted.append("\r\n");
   fs.Write(*log, formatted);
+  return true;
 }
 
 }  // namespace orlenta

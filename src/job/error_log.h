@@ -10,9 +10,10 @@ namespace orlenta {
 
 /// Appends one timestamped entry for `message` and `row` to the log at
 /// `log_path`, creating it (with a byte-order mark) when missing. A log that
-/// cannot be opened is skipped silently. Throws AppException only when the
-/// entry cannot be converted to UTF-8.
-void AppendErrorLog(platform::FileSystem& fs, std::u16string_view log_path,
+/// cannot be opened is skipped silently: false then, true when the log was
+/// opened for the entry. Throws AppException only when the entry cannot be
+/// converted to UTF-8.
+bool AppendErrorLog(platform::FileSystem& fs, std::u16string_view log_path,
                     std::u16string_view message, const CsvRow& row);
 
 }  // namespace orlenta

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "image/image.h"
 #include "job/error_log.h"
@@ -41,16 +43,19 @@ constexpr std::size_t kReadChunk = std::size_t{16} << 20;
   throw AppException(std::move(message));
 }
 
-// Writes the whole table into `path`, flushed to stable storage.
+// Writes the whole table into `path` and brings it to stable storage
+// together with `named`, the files this run wrote that the table's cells
+// name or that alone hold what it blanked: the CSV may take the new text only
+// once nothing it relies on can still be lost.
 void WriteTemporaryFile(const std::u16string& path, const CsvTable& table, bool with_bom,
-                        platform::FileSystem& fs) {
+                        std::span<const std::u16string> named, platform::FileSystem& fs) {
   std::optional<platform::File> file = fs.OpenFile(path, platform::File::Mode::kWriteTruncate);
   if (!file) Fail(kCannotOpenTemp, path);
   bool written = true;
   SerializeCsv(table, with_bom, [&](std::string_view chunk) {
     if (written) written = fs.Write(*file, chunk);
   });
-  if (!written || !fs.MakeDurable(*file, {}) || !file->Close()) Fail(kCannotWriteTemp, path);
+  if (!written || !fs.MakeDurable(*file, named) || !file->Close()) Fail(kCannotWriteTemp, path);
 }
 
 }  // namespace
@@ -126,6 +131,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   const std::size_t width = std::max(front, back) + 1;
 
   CopyLedger ledger;
+  bool logged = false;  // the log holds an entry of this run
   auto place = [&](std::size_t row, std::size_t column, const std::u16string& folder) {
     if (table.field(row, column).empty()) return;
     std::u16string failure;
@@ -138,7 +144,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
     } catch (...) {
       failure = kUnexpectedErrorText;
     }
-    AppendErrorLog(fs, log_path, failure, table.CopyRow(row));
+    logged |= AppendErrorLog(fs, log_path, failure, table.CopyRow(row));
     table.SetField(row, column, {});
     ++failures;
   };
@@ -153,7 +159,9 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
 
   std::u16string temp_path = csv_path;
   temp_path.append(kTempSuffix);
-  WriteTemporaryFile(temp_path, table, with_bom, fs);
+  std::vector<std::u16string> named = ledger.TakeWritten();
+  if (logged) named.push_back(log_path);
+  WriteTemporaryFile(temp_path, table, with_bom, named, fs);
   for (int attempt = 1;; ++attempt) {
     platform::ReplaceResult result = fs.ReplaceFileAtomically(temp_path, csv_path);
     if (result == platform::ReplaceResult::kDone) break;

@@ -10,8 +10,10 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <span>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "support/test_support.h"
 #include "text/app_exception.h"
@@ -90,18 +92,37 @@ std::string Expand(std::string_view t, const std::string& root) {
   return out;
 }
 
+// Files by path relative to the case's folder; nullopt: no such file.
+using Disk = std::map<std::string, std::optional<std::string>>;
+
 // The machine's file system with the one fault a case names; pauses are
 // counted, not waited. It notes the calls made on images, and it is also the
-// job's progress observer, noting each call.
+// job's progress observer, noting each call. It keeps what each file holds
+// on stable storage and what only in the cache, and cuts the power after
+// every change: the CSV must then hold its old bytes, or its new ones with
+// the log as written and every file of `whole` holding its bytes.
 struct Faulty : platform::FileSystem, JobProgress {
-  std::string root, fault, arg, progress, calls;
+  std::string root, fault, arg, progress, calls, writing;  // writing: opened for writing last
   fs::path doomed;
-  int reads = 0, refusals = 0, sleeps = 0, copies = 0;
+  int reads = 0, refusals = 0, sleeps = 0, copies = 0, new_cuts = 0;
+  Disk durable, cached, whole;  // whole: the new CSV and the files the case names
+  std::optional<std::string> old_csv;
 
   std::string At(std::u16string_view path) const {  // relative to the case's folder, with '/'
     std::string text = WideToUtf8(path), top = root + "/";
     for (std::string* t : {&text, &top}) std::replace(t->begin(), t->end(), '\\', '/');
     return text.starts_with(top) ? text.substr(top.size()) : text;
+  }
+  void Cached(const std::string& path) {
+    const fs::path file = fs::path(root) / path;
+    cached[path] = fs::is_regular_file(file) ? std::optional(testing::ReadBytes(file)) : std::nullopt;
+    Cut(path);
+  }
+  void Cut(const std::string& after) {
+    if (durable["data/list.csv"] == old_csv) return;
+    ++new_cuts;
+    for (const auto& [path, bytes] : whole) EXPECT_EQ(durable[path], bytes) << path << ", cut after " << after;
+    EXPECT_EQ(durable["data/Orlenta_Error.log"], cached["data/Orlenta_Error.log"]) << "cut after " << after;
   }
   void Note(const std::string& call) {  // the job's own files left out
     static const std::regex own(R"( data/(Fore|Back|Orlenta_Error\.log|list\.csv)$)");
@@ -124,7 +145,9 @@ struct Faulty : platform::FileSystem, JobProgress {
     if (fault == "no-temp" && mode == File::Mode::kWriteTruncate) return std::nullopt;
     if (fault == "no-log" && mode == File::Mode::kAppendShared) return std::nullopt;
     if (fault == "open-fails" && At(path) == arg) return std::nullopt;
-    return FileSystem::OpenFile(path, mode);
+    std::optional<File> file = FileSystem::OpenFile(path, mode);
+    if (file && mode != File::Mode::kRead) Cached(writing = At(path));
+    return file;
   }
   platform::PathKind QueryPath(std::u16string_view path) override {
     Note("path " + At(path));
@@ -135,14 +158,17 @@ struct Faulty : platform::FileSystem, JobProgress {
     return FileSystem::QueryFileIdentity(path);
   }
   bool Write(File& f, std::string_view data) override {
-    if (fault != "full-disk") return FileSystem::Write(f, data);
-    FileSystem::Write(f, data.substr(0, data.size() / 2));
-    return false;
+    const bool whole = fault != "full-disk";
+    const bool written = FileSystem::Write(f, whole ? data : data.substr(0, data.size() / 2)) && whole;
+    return Cached(writing), written;
   }
   ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) override {
     if (fault == "busy" && refusals++ < std::stoi(arg)) return ReplaceResult::kBusy;
     if (fault == "replace-fails") return ReplaceResult::kFailed;
-    return FileSystem::ReplaceFileAtomically(from, to);
+    const ReplaceResult result = FileSystem::ReplaceFileAtomically(from, to);
+    if (result == ReplaceResult::kDone)
+      for (Disk* disk : {&cached, &durable}) (*disk)[At(to)] = std::exchange((*disk)[At(from)], std::nullopt);
+    return Cut("replace"), result;
   }
   bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
     Note("copy " + At(from) + " > " + At(to));
@@ -150,7 +176,14 @@ struct Faulty : platform::FileSystem, JobProgress {
     if (fault == "throw") throw std::runtime_error("not the program's own");
     if (fault == "remove") fs::remove_all(doomed);
     if (fault == "copy-fails" && At(to) == arg) return false;
-    return FileSystem::CopyFileReplacing(from, to);
+    const bool copied = FileSystem::CopyFileReplacing(from, to);
+    return Cached(At(to)), copied;
+  }
+  bool MakeDurable(File& f, std::span<const std::u16string> written) override {
+    if (fault == "sync-fails") return false;
+    durable[writing] = cached[writing];
+    for (const std::u16string& path : written) durable[At(path)] = cached[At(path)];
+    return Cut("flush"), FileSystem::MakeDurable(f, written);
   }
   void SleepFor(unsigned) override { ++sleeps; }
   void RowsDone(std::size_t done, std::size_t total) override {
@@ -175,14 +208,18 @@ TEST_P(UpdateJob, Runs) {
   file_system.root = root;
   std::map<std::string, std::string> expected = {
       {"error", "(no exception)"}, {"out", ""}, {"fails", "0"}, {"sleeps", "0"}, {"progress", ""}};
+  const auto key = [](std::string path) { return std::replace(path.begin(), path.end(), '\\', '/'), path; };
+  Disk& before = file_system.durable;  // the case's files, on stable storage when the run starts
   fs::create_directory(at("data"));
   for (const Directive& d : GetParam().lines) {
     if (d.verb == "put" || d.verb == "fifo") fs::create_directories(at(d.path).parent_path());
-    if (d.verb == "put") testing::WriteBytes(at(d.path), Expand(d.arg, root));
+    if (d.verb == "put") testing::WriteBytes(at(d.path), *(before[key(d.path)] = Expand(d.arg, root)));
+    if (d.verb == "has") file_system.whole[key(d.path)] = Expand(d.arg, root);
+    if (d.verb == "out") file_system.whole["data/list.csv"] = Expand(d.text, root);
     if (d.verb == "fifo") {
       ASSERT_EQ(mkfifo(at(d.path).string().c_str(), 0600), 0);
     }
-    if (d.verb == "in") testing::WriteBytes(at("data/list.csv"), expected["out"] = Expand(d.text, root));
+    if (d.verb == "in") testing::WriteBytes(at("data/list.csv"), *(before["data/list.csv"] = expected["out"] = Expand(d.text, root)));
     if (d.verb == "cwd") fs::current_path(at(d.path));
     if (d.verb == "fault") {
       file_system.fault = d.path;
@@ -191,6 +228,8 @@ TEST_P(UpdateJob, Runs) {
       file_system.doomed = at(d.arg);
     }
   }
+  file_system.cached = before;
+  file_system.whole.try_emplace("data/list.csv", file_system.old_csv = before["data/list.csv"]);
   const auto now = [] {  // the C library's local time, not the one under test
     const std::time_t t = std::time(nullptr);
     char text[32];
@@ -239,10 +278,12 @@ TEST_P(UpdateJob, Runs) {
   if (expected["error"] != "(no exception)") return;
   EXPECT_EQ(std::to_string(failures), expected["fails"]);
   EXPECT_FALSE(fs::exists(at("data/list.csv.tmp")));
+  EXPECT_GT(file_system.new_cuts, 0);  // the new CSV was seen on stable storage, and checked
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, UpdateJob, ::testing::ValuesIn(ParseCases()),
                          [](const auto& info) { return info.param.id; });
+
 
 }  // namespace
 }  // namespace orlenta
