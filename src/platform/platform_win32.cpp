@@ -311,8 +311,9 @@ bool WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
   const auto win = ToWinPath(path);
   if (!win) return false;
   const auto open = [&] {
-    return CreateFileW(AsWide(*win), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(AsWide(*win), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE handle = open();
   // A copy of a read-only image is read-only and opens for writing only once
@@ -329,10 +330,11 @@ bool WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
     const ScopedHandle file(handle);
     if (file.valid()) {
       const FlushBuffersFileEx flush = FindFlushBuffersFileEx();
-      char status[16];  // IO_STATUS_BLOCK
-      done = flush != nullptr && volume && VolumeOf(file.get()) == volume
-                 ? flush(file.get(), kFlushFileDataOnly, nullptr, 0, status) >= 0
-                 : FlushFileBuffers(file.get()) != 0;
+      struct { void* status; ULONG_PTR information; } io = {};  // IO_STATUS_BLOCK
+      // A system that refuses the data-only flag still takes the full flush.
+      done = (flush != nullptr && volume && VolumeOf(file.get()) == volume &&
+              flush(file.get(), kFlushFileDataOnly, nullptr, 0, &io) >= 0) ||
+             FlushFileBuffers(file.get()) != 0;
     }
   }
   if (read_only && !SetFileAttributesW(AsWide(*win), attributes)) return false;
@@ -341,9 +343,9 @@ bool WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
 
 }  // namespace
 
-// git's batch durability: each written file's data goes out to the device
-// first, then one FlushFileBuffers of `file` commits the volume's log and
-// flushes the device's cache, which covers them all.
+// In a batch: each written file's data goes out to the device first, then one
+// FlushFileBuffers of `file` commits the volume's log and flushes the
+// device's cache, which covers them all.
 bool FileSystem::MakeDurable(File& file, std::span<const std::u16string> written) {
   if (file.handle_ == kClosed) return false;
   const HANDLE handle = ToHandle(file.handle_);
