@@ -18,19 +18,19 @@ Table ReferenceParse(std::string_view text) {
   std::vector<std::string> row;
   std::string field;
   bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0, start = 0; i < text.size(); ++i) {  // start: the field's first byte
     const char c = text[i];
     if (quoted && c == '"' && text.substr(i + 1, 1) == "\"") {
       field.push_back(text[++i]);
-    } else if (c == '"') {
+    } else if (c == '"' && (quoted || i == start)) {
       quoted = !quoted;
     } else if (quoted || (c != ',' && c != '\r' && c != '\n')) {
       field.push_back(c);
     } else {
       row.push_back(std::exchange(field, {}));
-      if (c == ',') continue;
-      table.push_back(std::exchange(row, {}));
+      if (c != ',') table.push_back(std::exchange(row, {}));
       if (c == '\r' && text.substr(i + 1, 1) == "\n") ++i;
+      start = i + 1;
     }
   }
   if (!field.empty() || !row.empty()) {
