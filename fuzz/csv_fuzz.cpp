@@ -1,6 +1,7 @@
 // Arbitrary bytes through the CSV reader and writer: the table must equal a
 // plain byte-at-a-time reading of the rules, what is written must read back
-// as the same table, and both must hold through the job's edits.
+// as the same table, and both must hold through the job's edits. Records
+// that spreadsheets write, built from the bytes, must read back as built.
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -18,19 +19,19 @@ Table ReferenceParse(std::string_view text) {
   std::vector<std::string> row;
   std::string field;
   bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0, start = 0; i < text.size(); ++i) {  // start: the field's first byte
     const char c = text[i];
     if (quoted && c == '"' && text.substr(i + 1, 1) == "\"") {
       field.push_back(text[++i]);
-    } else if (c == '"') {
+    } else if (c == '"' && (quoted || i == start)) {
       quoted = !quoted;
     } else if (quoted || (c != ',' && c != '\r' && c != '\n')) {
       field.push_back(c);
     } else {
       row.push_back(std::exchange(field, {}));
-      if (c == ',') continue;
-      table.push_back(std::exchange(row, {}));
+      if (c != ',') table.push_back(std::exchange(row, {}));
       if (c == '\r' && text.substr(i + 1, 1) == "\n") ++i;
+      start = i + 1;
     }
   }
   if (!field.empty() || !row.empty()) {
@@ -38,6 +39,26 @@ Table ReferenceParse(std::string_view text) {
     table.push_back(row);
   }
   return table;
+}
+
+// Records as spreadsheets write them, built from `bytes` into `table`: each
+// field quoted with its quotes doubled, or bare without comma, CR or LF and
+// not starting with a quote (a quote inside it is content). Returns the text.
+std::string Records(std::string_view bytes, Table& table) {
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const unsigned head = static_cast<unsigned char>(bytes[i]);
+    const std::string_view run = bytes.substr(i + 1, head % 8);
+    const bool quoted = head & 8, starts = table.empty() || head & 16;  // starts a record
+    i += 1 + run.size();
+    text += (!starts ? "," : table.empty() ? "" : "\r\n") + std::string(quoted, '"');
+    std::string& field = (starts ? table.emplace_back() : table.back()).emplace_back();
+    for (char c : run)  // a bare field leaves out commas, line ends and leading quotes
+      if (quoted || (c != ',' && c != '\r' && c != '\n' && (c != '"' || !field.empty())))
+        field += c, text.append(quoted && c == '"' ? 2 : 1, c);
+    text.append(quoted, '"');
+  }
+  return table.empty() ? text : text + "\r\n";  // the last record too: it may be one empty field
 }
 
 Table Rows(const orlenta::CsvTable& table) {
@@ -54,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The job parses past a byte-order mark left in the buffer it read.
   orlenta::CsvTable table = orlenta::ParseCsv("\xEF\xBB\xBF" + std::string(input), 3);
   FUZZ_CHECK(Rows(table) == expected && Rows(orlenta::ParseCsv(std::string(input))) == expected);
+  Table built;  // filled before the comparison reads it
+  FUZZ_CHECK(Rows(orlenta::ParseCsv(Records(input, built))) == built);
 
   // The job's edits: rows extended to reach the image columns, cells set to
   // texts of any bytes (slices of the input, holding quotes and line ends),

@@ -17,6 +17,7 @@ using namespace std::string_view_literals;
 constexpr struct { std::string_view signature; short code; const char* extension; } kKnown[] = {
     {"\x89PNG\r\n\x1a\n"sv, QORIMGIO_PNG, ".png"}, {"\xFF\xD8\xFF"sv, QORIMGIO_JPEG, ".jpg"},
     {"II*\0"sv, QORIMGIO_TIFF, ".tif"}, {"MM\0*"sv, QORIMGIO_TIFF, ".tif"},
+    {"II+\0\x08\0\0\0"sv, QORIMGIO_TIFF, ".tif"}, {"MM\0+\0\x08\0\0"sv, QORIMGIO_TIFF, ".tif"},
     {"GIF87a"sv, QORIMGIO_GIF, nullptr}, {"GIF89a"sv, QORIMGIO_GIF, nullptr}, {"BM"sv, QORIMGIO_BMP, nullptr}};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -134,6 +134,10 @@ QORIMGIO_API short QORIMGIO_CALL ProbeImageFile(ImageProbeRecord* record) {
   if (StartsWith(header, size, "\xFF\xD8\xFF", 3)) return QORIMGIO_JPEG;
   if (StartsWith(header, size, "II*\0", 4) || StartsWith(header, size, "MM\0*", 4))
     return QORIMGIO_TIFF;
+  // BigTIFF: version 43, then the offset size 8 and two reserved zero bytes,
+  // in the byte order that II or MM names.
+  if (StartsWith(header, size, "II+\0\x08\0\0\0", 8) || StartsWith(header, size, "MM\0+\0\x08\0\0", 8))
+    return QORIMGIO_TIFF;
   if (StartsWith(header, size, "GIF87a", 6) || StartsWith(header, size, "GIF89a", 6))
     return QORIMGIO_GIF;
   if (StartsWith(header, size, "BM", 2)) return QORIMGIO_BMP;

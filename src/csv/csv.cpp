@@ -182,10 +182,13 @@ std::size_t CsvTable::MemoryUsage() const {
 }
 
 // Each field is referenced where it stands in the text, its quotes and
-// commas left around it. Only a field that loses bytes to unescaping (a
-// doubled quote, or a quote that is not its first byte) is compacted, inside
-// its own span: `w` (write) never passes `r` (read), and nothing outside the
-// field moves. Typical rows therefore cost one scan and no copying.
+// commas left around it. A quote opens quoting only as a field's first byte;
+// anywhere else outside quotes it is content and stays where it stands, so
+// an unquoted field never moves. Only a quoted field that loses bytes to
+// unescaping (a doubled quote, or bytes after its closing quote) is
+// compacted, inside its own span: `w` (write) never passes `r` (read), and
+// nothing outside the field moves. Typical rows therefore cost one scan and
+// no copying.
 CsvTable ParseCsv(std::string text) { return ParseCsv(std::move(text), 0); }
 
 CsvTable ParseCsv(std::string text, std::size_t from) {
@@ -249,15 +252,17 @@ CsvTable ParseCsv(std::string text, std::size_t from) {
         }
         continue;
       }
-      move_run(p);
       if (c == '"') {
-        quoted = true;
-        r = p + 1;
-        // An opening quote before any content: the field starts after it,
-        // and nothing has to move.
-        if (w == field_start) field_start = w = r;
+        // Only a field's first byte opens quoting (field_start moves past
+        // an opening quote, so no later quote of the field is at it): the
+        // field starts after the quote, and nothing has to move.
+        if (p == field_start) {
+          quoted = true;
+          field_start = w = r = p + 1;
+        }
         continue;
       }
+      move_run(p);
       end_field();
       if (c == ',') {
         field_start = w = r = p + 1;

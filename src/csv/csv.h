@@ -1,7 +1,9 @@
-// CSV reading and writing on bytes. Only '"', ',', CR and LF mean anything;
-// every other byte (NUL and 0x80-0xFF included) is field content. The reader
-// accepts any bytes; the writer quotes every field and ends every record
-// with CR LF.
+// CSV reading and writing on bytes. Only '"', ',', CR and LF mean anything,
+// and '"' only inside quotes or as a field's first byte, where it opens
+// quoting: a quote inside an unquoted field (an inch mark) is content, as
+// spreadsheets read it. Every other byte (NUL and 0x80-0xFF included) is
+// field content. The reader accepts any bytes; the writer quotes every field,
+// doubles its quotes and ends every record with CR LF.
 #pragma once
 
 #include <cstddef>
