@@ -2,7 +2,11 @@
 // FALSE) for every pair of a list, and nothing else, so that the program's
 // time can be set against the bare cost of its copies on the same files.
 //
-//   copy_floor.exe PAIRS
+//   copy_floor.exe [--flush] PAIRS
+//
+// With --flush each copy is also opened for writing and brought to stable
+// storage with FlushFileBuffers: the durable floor, for a program that must
+// not name a copy that a power cut can still lose.
 //
 // PAIRS is UTF-8 text with one "source<TAB>destination" per line (CR LF or
 // LF), as bench/gen_data.py pairs writes it. The whole list is read before
@@ -42,12 +46,22 @@ std::wstring Widen(const std::string& utf8) {
   return wide;
 }
 
+bool Flush(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = FlushFileBuffers(file);
+  CloseHandle(file);
+  return ok;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  const bool flush = argc == 3 && std::wstring(argv[1]) == L"--flush";
   std::string bytes;
-  if (argc != 2 || !ReadWhole(argv[1], bytes)) {
-    std::fputs("usage: copy_floor PAIRS (a readable list of source<TAB>destination lines)\n",
+  if (argc != 2 + flush || !ReadWhole(argv[argc - 1], bytes)) {
+    std::fputs("usage: copy_floor [--flush] PAIRS (a readable list of source<TAB>destination lines)\n",
                stderr);
     return 2;
   }
@@ -66,7 +80,9 @@ int wmain(int argc, wchar_t** argv) {
 
   unsigned long failed = 0;
   for (const auto& [source, destination] : pairs) {
-    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) ++failed;
+    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE) || (flush && !Flush(destination))) {
+      ++failed;
+    }
   }
   std::printf("%lu of %zu copies failed\n", failed, pairs.size());
   return failed == 0 ? 0 : 1;

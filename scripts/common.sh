@@ -1,4 +1,4 @@
-# Shared by run.sh, test.sh, docs/screenshots.sh and the end-to-end harness:
+# Shared by run.sh, test.sh, docs/screenshots.sh, the end-to-end harness and the benchmark:
 # installs what a build needs, and starts the one private X display and Wine
 # server that every run of Orlenta.exe here goes through.
 #
