@@ -94,7 +94,7 @@ std::string Expand(std::string_view t, const std::string& root) {
 // counted, not waited. It notes the calls made on images, and it is also the
 // job's progress observer, noting each call.
 struct Faulty : platform::FileSystem, JobProgress {
-  std::string root, fault, arg, progress, calls;
+  std::string root, fault, arg, progress, phases, calls;
   fs::path doomed;
   int reads = 0, refusals = 0, sleeps = 0, copies = 0;
 
@@ -154,8 +154,13 @@ struct Faulty : platform::FileSystem, JobProgress {
   }
   void SleepFor(unsigned) override { ++sleeps; }
   void RowsDone(std::size_t done, std::size_t total) override {
-    progress += (progress.empty() ? "" : " ") + std::to_string(done) + "/" + std::to_string(total);
+    for (std::string* to : {&progress, &phases}) Add(*to, std::to_string(done) + "/" + std::to_string(total));
   }
+  void BytesRead(std::uint64_t done, std::uint64_t total) override {
+    Add(phases, "read " + std::to_string(done) + "/" + std::to_string(total));
+  }
+  void Saving() override { Add(phases, "save"); }
+  static void Add(std::string& to, const std::string& call) { to += (to.empty() ? "" : " ") + call; }
 };
 
 class UpdateJob : public ::testing::TestWithParam<Case> {};
@@ -210,7 +215,7 @@ TEST_P(UpdateJob, Runs) {
   fs::current_path(previous);
 
   for (const Directive& d : GetParam().lines) {
-    if (expected.contains(d.verb) || d.verb == "calls") expected[d.verb] = Expand(d.text, root);
+    if (expected.contains(d.verb) || d.verb == "calls" || d.verb == "phases") expected[d.verb] = Expand(d.text, root);
     else if (std::string_view(" put fifo in cwd fault log has ls ").find(" " + d.verb + " ") == std::string::npos)
       ADD_FAILURE() << "unknown directive " << d.verb;
     if (d.verb == "log") {  // each entry's time, local and taken during the run, shown as [T]
@@ -233,8 +238,10 @@ TEST_P(UpdateJob, Runs) {
   EXPECT_EQ(testing::ReadBytes(at("data/list.csv")), expected["out"]);
   EXPECT_EQ(std::to_string(file_system.sleeps), expected["sleeps"]);
   EXPECT_EQ(file_system.progress, expected["progress"]);
-  if (expected.contains("calls")) {
-    EXPECT_EQ(file_system.calls, expected["calls"]);
+  for (const auto& [name, got] : {std::pair{"calls", file_system.calls}, {"phases", file_system.phases}}) {
+    if (expected.contains(name)) {
+      EXPECT_EQ(got, expected[name]) << name;
+    }
   }
   if (expected["error"] != "(no exception)") return;
   EXPECT_EQ(std::to_string(failures), expected["fails"]);
