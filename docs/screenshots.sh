@@ -3,6 +3,10 @@
 # in a 640x360 Wine desktop on a private Xvfb display, with a Japanese font
 # for the dialog fonts. Uses a Wine prefix of its own beside the program's
 # bin folder (screenshots-wineprefix), so the test prefix keeps its fonts.
+# Then docs/reading.png and docs/saving.png: a real CSV is read and saved too
+# fast to be caught, so these show the same host and window run by
+# hung_window_check.exe (beside Orlenta.exe) on its slowed file system, in
+# its 8-second read and its 8-second sync.
 #   docs/screenshots.sh [path/to/Orlenta.exe]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,4 +54,23 @@ sleep 2
 import -window root "$root/docs/completion.png"
 xdotool key Return >/dev/null 2>&1 || true
 for _ in $(seq 1 50); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.2; done
-echo "wrote docs/processing.png and docs/completion.png"
+
+# The slowed run: its bar while the CSV is read (the job makes its folders
+# just before), its marquee while the temporary file, complete by then, is
+# synced.
+mkdir "$work/slow"
+{
+  printf 'ID,画像（表）,画像（裏）\r\n'
+  seq 1 4 | D=$win_images awk '{ printf "%d,%s\\front.jpg,\r\n", $1, ENVIRON["D"] }'
+} >"$work/slow/list.csv"
+(cd "$work" && wine explorer /desktop=shot,640x360 "$(dirname "$exe")/hung_window_check.exe" worker \
+  "$(winepath -w "$work/slow/list.csv")" >/dev/null 2>&1) &
+run_pid=$!
+for _ in $(seq 1 300); do [ -d "$work/slow/Back" ] && break; sleep 0.1; done
+sleep 2
+import -window root "$root/docs/reading.png"
+for _ in $(seq 1 300); do [ -e "$work/slow/list.csv.tmp" ] && break; sleep 0.1; done
+sleep 2
+import -window root "$root/docs/saving.png"
+for _ in $(seq 1 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.2; done
+echo "wrote docs/processing.png, docs/completion.png, docs/reading.png and docs/saving.png"

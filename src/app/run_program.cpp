@@ -1,6 +1,6 @@
 #include "app/run_program.h"
 
-#include <chrono>
+#include <future>
 
 #include "job/update_job.h"
 #include "text/app_exception.h"
@@ -9,28 +9,25 @@ namespace orlenta {
 
 namespace {
 
-// Hands the job's progress to the processing window. A row costs one read
-// of a monotonic clock; the window is updated, and its messages handed out,
-// on the first and the last row and otherwise at most every 100 ms: often
-// enough that Windows never takes it for hung (5 s), seldom enough that the
-// updates cost nothing measurable.
-class WindowProgress final : public JobProgress {
- public:
-  explicit WindowProgress(platform::WindowHandle window) : window_(window) {}
+using Phase = platform::JobStatus::Phase;
 
-  void RowsDone(std::size_t done, std::size_t total) override {
-    const Clock::time_point now = Clock::now();
-    if (done != 0 && done != total && now - last_update_ < kInterval) return;
-    last_update_ = now;
-    platform::UpdateProcessingWindow(window_, done, total);
+// Hands the job's progress to the window's thread: stores into the shared
+// status, which that thread reads on its own timer. A row costs one store.
+class StatusProgress final : public JobProgress {
+ public:
+  explicit StatusProgress(platform::JobStatus& status) : status_(status) {}
+
+  void BytesRead(std::uint64_t done, std::uint64_t total) override {
+    status_.Set(Phase::kReading, done, total);
   }
+  void RowsDone(std::size_t done, std::size_t total) override {
+    if (done == 0) status_.Set(Phase::kRows, 0, total);
+    else status_.done.store(done, std::memory_order_relaxed);
+  }
+  void Saving() override { status_.Set(Phase::kSaving, 0, 0); }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  static constexpr Clock::duration kInterval = std::chrono::milliseconds(100);
-
-  platform::WindowHandle window_;
-  Clock::time_point last_update_;
+  platform::JobStatus& status_;
 };
 
 }  // namespace
@@ -56,11 +53,20 @@ void RealProgramHost::ShowMessageBox(std::u16string_view text, std::u16string_vi
 }
 
 std::uint32_t RealProgramHost::RunUpdateJob(const std::u16string& csv_path) {
+  if (window_ != 0) {
+    // One worker runs the job while this thread answers for the window. The
+    // task keeps the job's result or the exception that left it, and get()
+    // hands either over here, to RunProgram's handlers.
+    platform::JobStatus status;
+    StatusProgress progress(status);
+    std::packaged_task<std::uint32_t()> job(
+        [&] { return orlenta::RunUpdateJob(csv_path, fs_, &progress); });
+    std::future<std::uint32_t> result = job.get_future();
+    if (platform::RunBesideWindow(window_, status, [&] { job(); })) return result.get();
+  }
   // Without a window (none could be made, or the native program's standard
-  // error is not a terminal) the job runs exactly as it always did.
-  if (window_ == 0) return orlenta::RunUpdateJob(csv_path, fs_);
-  WindowProgress progress(window_);
-  return orlenta::RunUpdateJob(csv_path, fs_, &progress);
+  // error is not a terminal) or a thread, the job runs here as it always did.
+  return orlenta::RunUpdateJob(csv_path, fs_);
 }
 
 std::u16string ComposeCompletionText(std::uint32_t failure_count) {

@@ -52,8 +52,8 @@ class ProgramHost {
 
 /// The host of the real program: the platform's window and boxes, and the
 /// machine's file system (or `fs`) for the check and the job. While its
-/// processing window is up, the job's progress moves the window's bar and
-/// keeps the window's messages flowing.
+/// processing window is up, the job runs on one worker thread, and the
+/// window's thread only answers the window and shows the job's phase.
 class RealProgramHost : public ProgramHost {
  public:
   RealProgramHost() : fs_(own_fs_) {}

@@ -70,7 +70,8 @@ void EnsureFolder(const std::u16string& path, platform::FileSystem& fs) {
   Fail(kCannotCreateFolder, path);
 }
 
-std::string ReadWholeFile(const std::u16string& path, platform::FileSystem& fs) {
+std::string ReadWholeFile(const std::u16string& path, platform::FileSystem& fs,
+                          JobProgress* progress) {
   std::optional<platform::File> file = fs.OpenFile(path, platform::File::Mode::kRead);
   if (!file) Fail(kCannotOpenCsv, path);
   std::optional<std::uint64_t> size = file->Size();
@@ -88,18 +89,20 @@ std::string ReadWholeFile(const std::u16string& path, platform::FileSystem& fs) 
       bytes.push_back(probe);
       bytes.resize(bytes.size() + kReadChunk);
       ++filled;
+    } else {
+      std::size_t want = std::min(kReadChunk, bytes.size() - filled);
+      std::int64_t got = fs.Read(*file, bytes.data() + filled, want);
+      if (got < 0) Fail(kCannotReadCsv, path);
+      if (got == 0) {
+        // Shorter than its size said: only a file that shrank meanwhile ends
+        // here, and its bytes are not the file we measured.
+        if (filled < static_cast<std::size_t>(*size)) Fail(kCannotReadCsv, path);
+        bytes.resize(filled);
+        break;
+      }
+      filled += static_cast<std::size_t>(got);
     }
-    std::size_t want = std::min(kReadChunk, bytes.size() - filled);
-    std::int64_t got = fs.Read(*file, bytes.data() + filled, want);
-    if (got < 0) Fail(kCannotReadCsv, path);
-    if (got == 0) {
-      // Shorter than its size said: only a file that shrank meanwhile ends
-      // here, and its bytes are not the file we measured.
-      if (filled < static_cast<std::size_t>(*size)) Fail(kCannotReadCsv, path);
-      bytes.resize(filled);
-      break;
-    }
-    filled += static_cast<std::size_t>(got);
+    if (progress != nullptr) progress->BytesRead(filled, *size);
   }
   return bytes;
 }
@@ -121,7 +124,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   EnsureFolder(front_folder, fs);
   EnsureFolder(back_folder, fs);
 
-  std::string text = ReadWholeFile(csv_path, fs);
+  std::string text = ReadWholeFile(csv_path, fs, progress);
   const bool with_bom = text.starts_with(kByteOrderMark);
   CsvTable table = ParseCsv(std::move(text), with_bom ? kByteOrderMark.size() : 0);
   if (table.row_count() == 0) Fail(kCsvEmpty, csv_path);
@@ -159,6 +162,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
 
   std::u16string temp_path = csv_path;
   temp_path.append(kTempSuffix);
+  if (progress != nullptr) progress->Saving();
   std::vector<std::u16string> named = ledger.TakeWritten();
   if (logged) named.push_back(log_path);
   WriteTemporaryFile(temp_path, table, with_bom, named, fs);

@@ -102,7 +102,7 @@ using Disk = std::map<std::string, std::optional<std::string>>;
 // every change: the CSV must then hold its old bytes, or its new ones with
 // the log as written and every file of `whole` holding its bytes.
 struct Faulty : platform::FileSystem, JobProgress {
-  std::string root, fault, arg, progress, calls, writing;  // writing: opened for writing last
+  std::string root, fault, arg, progress, phases, calls, writing;  // writing: opened for writing last
   fs::path doomed;
   int reads = 0, refusals = 0, sleeps = 0, copies = 0, new_cuts = 0;
   Disk durable, cached, whole;  // whole: the new CSV and the files the case names
@@ -187,8 +187,13 @@ struct Faulty : platform::FileSystem, JobProgress {
   }
   void SleepFor(unsigned) override { ++sleeps; }
   void RowsDone(std::size_t done, std::size_t total) override {
-    progress += (progress.empty() ? "" : " ") + std::to_string(done) + "/" + std::to_string(total);
+    for (std::string* to : {&progress, &phases}) Add(*to, std::to_string(done) + "/" + std::to_string(total));
   }
+  void BytesRead(std::uint64_t done, std::uint64_t total) override {
+    Add(phases, "read " + std::to_string(done) + "/" + std::to_string(total));
+  }
+  void Saving() override { Add(phases, "save"); }
+  static void Add(std::string& to, const std::string& call) { to += (to.empty() ? "" : " ") + call; }
 };
 
 class UpdateJob : public ::testing::TestWithParam<Case> {};
@@ -249,7 +254,7 @@ TEST_P(UpdateJob, Runs) {
   fs::current_path(previous);
 
   for (const Directive& d : GetParam().lines) {
-    if (expected.contains(d.verb) || d.verb == "calls") expected[d.verb] = Expand(d.text, root);
+    if (expected.contains(d.verb) || d.verb == "calls" || d.verb == "phases") expected[d.verb] = Expand(d.text, root);
     else if (std::string_view(" put fifo in cwd fault log has ls ").find(" " + d.verb + " ") == std::string::npos)
       ADD_FAILURE() << "unknown directive " << d.verb;
     if (d.verb == "log") {  // each entry's time, local and taken during the run, shown as [T]
@@ -272,8 +277,10 @@ TEST_P(UpdateJob, Runs) {
   EXPECT_EQ(testing::ReadBytes(at("data/list.csv")), expected["out"]);
   EXPECT_EQ(std::to_string(file_system.sleeps), expected["sleeps"]);
   EXPECT_EQ(file_system.progress, expected["progress"]);
-  if (expected.contains("calls")) {
-    EXPECT_EQ(file_system.calls, expected["calls"]);
+  for (const auto& [name, got] : {std::pair{"calls", file_system.calls}, {"phases", file_system.phases}}) {
+    if (expected.contains(name)) {
+      EXPECT_EQ(got, expected[name]) << name;
+    }
   }
   if (expected["error"] != "(no exception)") return;
   EXPECT_EQ(std::to_string(failures), expected["fails"]);

@@ -11,8 +11,10 @@
 // result what happened. Only allocation failures (std::bad_alloc) escape.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -178,11 +180,33 @@ using WindowHandle = std::intptr_t;
 /// returns a handle to that line; otherwise writes nothing and returns 0.
 WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view text);
 
-/// Sets the window's bar to `done` rows of `total`, then removes and
-/// dispatches every message waiting for the calling thread, so that the
-/// window repaints and is never taken for hung. POSIX: rewrites the terminal
-/// line as the text, " done/total (percent%)".
-void UpdateProcessingWindow(WindowHandle window, std::uint64_t done, std::uint64_t total);
+/// How far a job on another thread has come: the job's thread stores, the
+/// window's thread loads the phase (acquire) and then the counts, which are
+/// at least as new as the phase (a row costs one plain store). A look that
+/// falls on a change of phase may pair the old phase with the new counts.
+struct JobStatus {
+  enum Phase : int { kStarting, kReading, kRows, kSaving };
+  std::atomic<int> phase{kStarting};
+  std::atomic<std::uint64_t> done{0};
+  std::atomic<std::uint64_t> total{0};
+
+  void Set(Phase to, std::uint64_t done_now, std::uint64_t total_now) {
+    done.store(done_now, std::memory_order_relaxed);
+    total.store(total_now, std::memory_order_relaxed);
+    phase.store(to, std::memory_order_release);
+  }
+};
+
+/// Runs `job` (which must not throw) on one new thread while the calling
+/// thread, which made `window` (not 0), does nothing but hand out its
+/// messages and show `status` every 150 ms: reading, the bytes read of the
+/// size; rows, the rows done of the rows; saving, a marquee bar (Windows,
+/// and its taskbar button where the shell offers one; POSIX: the terminal
+/// line, " P%", " done/total (P%)", then a turning | / - \). Returns once
+/// `job` has returned, the window still up; false, with `job` not run,
+/// when no thread could be started.
+bool RunBesideWindow(WindowHandle window, const JobStatus& status,
+                     const std::function<void()>& job);
 
 /// Destroys a window that ShowProcessingWindow returned (not 0). POSIX:
 /// clears the terminal line.

@@ -3,16 +3,20 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
 
 namespace orlenta::platform {
 namespace {
@@ -537,31 +541,78 @@ void WriteNow(std::FILE* stream, const std::string& bytes) {
   std::fflush(stream);
 }
 
-}  // namespace
+// The "window" of the native program: one line on the terminal, its text and
+// what was last drawn there.
+struct TerminalLine {
+  std::string text, drawn;
+  unsigned turns = 0;  // of the saving mark
+};
 
-// The "window" of the native program is one line on the terminal; its handle
-// owns the line's text, which every update writes again.
-WindowHandle ShowProcessingWindow(std::u16string_view /*title*/, std::u16string_view text) {
-  if (!::isatty(STDERR_FILENO)) return 0;
-  auto line = std::make_unique<std::string>(EncodeUtf8(text));
-  WriteNow(stderr, "\r" + *line);
-  return reinterpret_cast<WindowHandle>(line.release());
+// Integer percent without overflow, whatever the counts; 100 from `total` on.
+std::uint64_t Percent(std::uint64_t done, std::uint64_t total) {
+  if (done >= total) return 100;
+  return done <= UINT64_MAX / 100 ? done * 100 / total : done / (total / 100);
 }
 
-void UpdateProcessingWindow(WindowHandle window, std::uint64_t done, std::uint64_t total) {
-  if (window == 0) return;
-  const std::string& text = *reinterpret_cast<const std::string*>(window);
-  // Integer percent without overflow, whatever the counts.
-  const std::uint64_t percent = total == 0                    ? 100
-                                : done <= UINT64_MAX / 100 ? done * 100 / total
-                                                              : done / (total / 100);
-  WriteNow(stderr, "\r" + text + " " + std::to_string(done) + "/" + std::to_string(total) + " (" +
-                  std::to_string(percent) + "%)");
+// Rewrites the line for `status` when that changes what it says.
+void DrawStatus(TerminalLine& line, const JobStatus& status) {
+  const int phase = status.phase.load(std::memory_order_acquire);
+  const std::uint64_t done = status.done.load(std::memory_order_relaxed);
+  const std::uint64_t total = status.total.load(std::memory_order_relaxed);
+  std::string shown = line.text;
+  if (phase == JobStatus::kReading) {
+    shown += " " + std::to_string(Percent(done, total)) + "%";
+  } else if (phase == JobStatus::kRows) {
+    shown += " " + std::to_string(done) + "/" + std::to_string(total) + " (" +
+             std::to_string(Percent(done, total)) + "%)";
+  } else if (phase == JobStatus::kSaving) {
+    shown += std::string(" ") + "|/-\\"[line.turns++ % 4];
+  }
+  if (shown == line.drawn) return;
+  line.drawn = shown;
+  WriteNow(stderr, "\r" + shown + "\x1b[K");  // a shorter line leaves nothing behind
+}
+
+}  // namespace
+
+WindowHandle ShowProcessingWindow(std::u16string_view /*title*/, std::u16string_view text) {
+  if (!::isatty(STDERR_FILENO)) return 0;
+  const std::string line = EncodeUtf8(text);
+  WriteNow(stderr, "\r" + line);
+  return reinterpret_cast<WindowHandle>(new TerminalLine{line, line});
+}
+
+bool RunBesideWindow(WindowHandle window, const JobStatus& status,
+                     const std::function<void()>& job) {
+  struct Worker {
+    const std::function<void()>& job;
+    std::mutex mutex{};
+    std::condition_variable done{};
+    bool ended = false;
+  } worker{job};
+  const auto run = [](void* context) -> void* {
+    Worker& w = *static_cast<Worker*>(context);
+    w.job();
+    const std::lock_guard<std::mutex> lock(w.mutex);
+    w.ended = true;
+    w.done.notify_one();
+    return nullptr;
+  };
+  pthread_t thread;
+  if (::pthread_create(&thread, nullptr, run, &worker) != 0) return false;
+  TerminalLine& line = *reinterpret_cast<TerminalLine*>(window);
+  {
+    std::unique_lock<std::mutex> lock(worker.mutex);
+    while (!worker.done.wait_for(lock, std::chrono::milliseconds(150), [&] { return worker.ended; }))
+      DrawStatus(line, status);
+  }
+  ::pthread_join(thread, nullptr);
+  return true;
 }
 
 void DestroyProcessingWindow(WindowHandle window) {
   if (window == 0) return;
-  std::unique_ptr<std::string> line(reinterpret_cast<std::string*>(window));
+  std::unique_ptr<TerminalLine> line(reinterpret_cast<TerminalLine*>(window));
   WriteNow(stderr, "\r\x1b[K");
 }
 

@@ -6,8 +6,11 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace orlenta::platform {
@@ -426,25 +429,131 @@ WindowHandle ShowProcessingWindow(std::u16string_view title, std::u16string_view
   return reinterpret_cast<WindowHandle>(window);
 }
 
-void UpdateProcessingWindow(WindowHandle window, std::uint64_t done, std::uint64_t total) {
-  if (window == 0) return;
-  // The bar counts in int: scale counts beyond its reach.
-  while (total > static_cast<std::uint64_t>(INT_MAX)) {
-    total /= 2;
-    done /= 2;
+namespace {
+
+// The worker's one message to the window: the job has ended.
+constexpr UINT kJobEnded = WM_APP + 1;
+constexpr UINT kStatusTickMs = 150;
+
+// The taskbar button's copy of the bar, where the shell offers one. Every
+// failure only leaves the button as it is; it shows no progress at the end.
+class TaskbarButton {
+ public:
+  explicit TaskbarButton(HWND window) : window_(window) {
+    com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (com_ && SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_ITaskbarList3, reinterpret_cast<void**>(&list_))) &&
+        FAILED(list_->HrInit())) {
+      list_->Release();
+      list_ = nullptr;
+    }
   }
-  const HWND bar = GetDlgItem(reinterpret_cast<HWND>(window), kProgressBarId);
-  if (bar != nullptr) {
-    SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
-    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+  TaskbarButton(const TaskbarButton&) = delete;
+  TaskbarButton& operator=(const TaskbarButton&) = delete;
+  ~TaskbarButton() {
+    if (list_ != nullptr) {
+      list_->SetProgressState(window_, TBPF_NOPROGRESS);
+      list_->Release();
+    }
+    if (com_) CoUninitialize();
   }
-  // Windows takes a window whose thread leaves its messages waiting for
-  // about 5 s for hung; handing them out here also repaints it.
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+  void Show(ULONGLONG done, ULONGLONG total) {
+    if (list_ != nullptr) list_->SetProgressValue(window_, done, total);
   }
+  void ShowUnmeasured() {
+    if (list_ != nullptr) list_->SetProgressState(window_, TBPF_INDETERMINATE);
+  }
+
+ private:
+  HWND window_;
+  bool com_ = false;
+  ITaskbarList3* list_ = nullptr;
+};
+
+// The window's bar and button for the job's status, changed only when what
+// they show changes.
+class StatusView {
+ public:
+  explicit StatusView(HWND window)
+      : bar_(GetDlgItem(window, kProgressBarId)), taskbar_(window) {}
+
+  void Show(const JobStatus& status) {
+    const int phase = status.phase.load(std::memory_order_acquire);
+    std::uint64_t total = status.total.load(std::memory_order_relaxed);
+    std::uint64_t done = std::min(status.done.load(std::memory_order_relaxed), total);
+    if (phase == JobStatus::kSaving && shown_phase_ != phase) {
+      // Writing, syncing and moving have no measure: the bar only moves.
+      SetWindowLongPtrW(bar_, GWL_STYLE, GetWindowLongPtrW(bar_, GWL_STYLE) | PBS_MARQUEE);
+      SendMessageW(bar_, PBM_SETMARQUEE, TRUE, 0);
+      taskbar_.ShowUnmeasured();
+    } else if ((phase == JobStatus::kReading || phase == JobStatus::kRows) &&
+               (phase != shown_phase_ || done != shown_done_ || total != shown_total_)) {
+      shown_done_ = done;
+      shown_total_ = total;
+      taskbar_.Show(done, total);
+      // The bar counts in int: scale counts beyond its reach.
+      while (total > static_cast<std::uint64_t>(INT_MAX)) {
+        total /= 2;
+        done /= 2;
+      }
+      SendMessageW(bar_, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+      SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+    }
+    shown_phase_ = phase;
+  }
+
+ private:
+  HWND bar_;
+  TaskbarButton taskbar_;
+  int shown_phase_ = JobStatus::kStarting;
+  std::uint64_t shown_done_ = 0, shown_total_ = 0;
+};
+
+struct Worker {
+  const std::function<void()>& job;
+  HWND window;
+  std::atomic<bool> ended{false};
+};
+
+DWORD WINAPI RunWorker(void* context) {
+  Worker& worker = *static_cast<Worker*>(context);
+  worker.job();
+  worker.ended.store(true, std::memory_order_release);
+  PostMessageW(worker.window, kJobEnded, 0, 0);
+  return 0;
+}
+
+}  // namespace
+
+bool RunBesideWindow(WindowHandle handle, const JobStatus& status,
+                     const std::function<void()>& job) {
+  const HWND window = reinterpret_cast<HWND>(handle);
+  Worker worker{job, window};
+  const HANDLE thread = CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr);
+  if (thread == nullptr) return false;
+  {
+    StatusView view(window);
+    // Windows takes a window whose thread leaves its messages waiting for
+    // about 5 s for hung: this thread only waits for them. A modal loop of
+    // the window's own (a drag of its caption) may take the worker's message;
+    // the flag, looked at after every message, and the thread's own timer
+    // end the wait all the same.
+    const UINT_PTR timer = SetTimer(nullptr, 0, kStatusTickMs, nullptr);
+    MSG message;
+    while (!worker.ended.load(std::memory_order_acquire)) {
+      if (GetMessageW(&message, nullptr, 0, 0) <= 0) continue;
+      if (message.message == WM_TIMER && message.hwnd == nullptr && message.wParam == timer) {
+        view.Show(status);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    KillTimer(nullptr, timer);
+  }
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return true;
 }
 
 void DestroyProcessingWindow(WindowHandle window) {

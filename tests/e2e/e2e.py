@@ -41,11 +41,12 @@ class Native:
     """The native program prints an information box's text plus LF on standard
     output and an error box's on standard error. With standard error on a
     terminal, as a row that looks for the window has it, its processing window is
-    one line there: drawn, redrawn with the rows done after each CR, erased last."""
+    one line there: drawn, then redrawn after each CR with the phase (percent of the
+    bytes read, rows done, a turning mark while saving) and cleared to its end, erased last."""
     line_end = "\n"
     spell = staticmethod(lambda path: path)
-    window = re.compile(r"\r(処理中です。しばらくお待ちください。)(\r\1 [0-9]+/[0-9]+ \([0-9]+%\))*"
-                        r"\r\1 ([0-9]+)/\3 \(100%\)\r\x1b\[K")
+    window = re.compile(r"\r(処理中です。しばらくお待ちください。)(\r\1 [0-9]+%\x1b\[K)*"
+                        r"(\r\1 [0-9]+/[0-9]+ \([0-9]+%\)\x1b\[K)*(\r\1 [|/\\-]\x1b\[K)*\r\x1b\[K")
 
     def __init__(self, program):
         self.program = os.path.abspath(program)

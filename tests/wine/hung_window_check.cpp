@@ -1,15 +1,19 @@
-// Whether the processing window stays responsive through a long run, as
-// IsHungAppWindow judges it (needs a desktop; under Wine an X display). It runs
-// itself as a worker on slowed copies and looks at the worker's window once a
-// second: the real run ("pumped") must never hang, outlive Alt+F4 and WM_CLOSE
-// and fill its bar; the job without progress ("unpumped") must hang after about
-// 5 s, which shows that the check can fail.
+// Whether the processing window answers in every phase of a run, as
+// IsHungAppWindow judges it (needs a desktop; under Wine an X display). It
+// runs itself as the real program on a file system where three single calls
+// take 8 s, longer than Windows' 5 s: a read of the CSV, a copy and the sync
+// of the temporary file. It looks at that run's window once a second: the
+// real run ("worker") must never hang, keep its window through Alt+F4 and
+// WM_CLOSE, show the rows done during the slow copy and a marquee during the
+// slow sync; the job on the window's own thread ("control") must hang, which
+// shows that the check can fail.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 
 #include "app/run_program.h"
@@ -20,51 +24,65 @@ namespace orlenta {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"OrlentaProcessingWindow";
-constexpr int kRows = 320;  // a copy each, of 50 ms and more: 16 s and more
+constexpr int kRows = 4, kSlowCopy = 3;  // while row 3 copies, the bar stands at 2 of 4
+constexpr unsigned kSlowMs = 8000;
+constexpr std::size_t kReadPiece = 64;  // the CSV arrives in pieces, the second one slowly
 
-// The real program on slow copies (an unpumped run hands the job no progress)
-// that checks what no one is there to see: the bar full and inside the window
-// as it goes, then one box, the completion without failures. Exit code: 1 for
-// the box, 2 for the bar.
-class Worker final : public platform::FileSystem, public RealProgramHost {
+// The real program on the slowed file system. It checks what no one is there
+// to see: one box, the completion without failures, after the window has gone
+// (exit code 1 otherwise).
+class Slowed final : public platform::FileSystem, public RealProgramHost {
  public:
-  explicit Worker(bool pumped)
-      : RealProgramHost(static_cast<FileSystem&>(*this)), pumped_(pumped) {}
+  explicit Slowed(bool control) : RealProgramHost(static_cast<FileSystem&>(*this)), control_(control) {}
+  std::int64_t Read(platform::File& file, char* buffer, std::size_t size) override {
+    if (++reads_ == 2) SleepFor(kSlowMs);
+    return FileSystem::Read(file, buffer, std::min(size, kReadPiece));
+  }
   bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
-    SleepFor(50);
+    if (++copies_ == kSlowCopy) SleepFor(kSlowMs);
     return FileSystem::CopyFileReplacing(from, to);
   }
+  bool MakeDurable(platform::File& file, std::span<const std::u16string> written) override {
+    SleepFor(kSlowMs);
+    return FileSystem::MakeDurable(file, written);
+  }
   std::uint32_t RunUpdateJob(const std::u16string& csv) override {
-    return pumped_ ? RealProgramHost::RunUpdateJob(csv) : orlenta::RunUpdateJob(csv, *this);
+    return control_ ? orlenta::RunUpdateJob(csv, *this) : RealProgramHost::RunUpdateJob(csv);
   }
-  void DestroyProcessingWindow(platform::WindowHandle handle) override {
-    const HWND window = reinterpret_cast<HWND>(handle);
-    const HWND bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
-    RECT client = {}, box = {}, both;
-    GetClientRect(window, &client);
-    GetWindowRect(bar, &box);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
-    bar_full = SendMessageW(bar, PBM_GETPOS, 0, 0) == kRows &&
-               SendMessageW(bar, PBM_GETRANGE, FALSE, 0) == kRows &&
-               UnionRect(&both, &client, &box) && EqualRect(&both, &client);
-    RealProgramHost::DestroyProcessingWindow(handle);
+  void ShowMessageBox(std::u16string_view text, std::u16string_view, platform::MessageIcon) override {
+    good_boxes_ += text == ComposeCompletionText(0) && !FindWindowW(kWindowClass, nullptr);
+    ++boxes_;
   }
-  void ShowMessageBox(std::u16string_view text, std::u16string_view,
-                      platform::MessageIcon) override {
-    good_boxes += text == ComposeCompletionText(0) && !FindWindowW(kWindowClass, nullptr);
-    ++boxes;
-  }
-  int Result(int code) const {
-    return (code == 0 && boxes == 1 && good_boxes == 1 ? 0 : 1) | (bar_full ? 0 : 2);
-  }
+  int Result(int code) const { return code == 0 && boxes_ == 1 && good_boxes_ == 1 ? 0 : 1; }
 
  private:
-  bool pumped_, bar_full = false;
-  int boxes = 0, good_boxes = 0;
+  bool control_;
+  int reads_ = 0, copies_ = 0, boxes_ = 0, good_boxes_ = 0;
 };
 
-// The worker's window at each look, one a second: '.' responding, 'H' hung,
-// '-' none.
+// One look at the window from outside: "-" none, "H" hung, "?" its bar missing
+// or not inside its client area, "m" a marquee bar, else the bar's "pos/range".
+std::string Look() {
+  const HWND window = FindWindowW(kWindowClass, nullptr);
+  if (window == nullptr) return "-";
+  if (IsHungAppWindow(window)) return "H";
+  const HWND bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+  RECT client = {}, box = {}, both;
+  GetClientRect(window, &client);
+  GetWindowRect(bar, &box);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+  if (bar == nullptr || !UnionRect(&both, &client, &box) || !EqualRect(&both, &client)) return "?";
+  if (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) return "m";
+  DWORD_PTR pos = 0, range = 0;
+  SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 200, &pos);
+  SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 200, &range);
+  return std::to_string(pos) + "/" + std::to_string(range);
+}
+
+// Runs `mode` on a fresh CSV and looks once a second; prints the looks and
+// returns one letter per look: the look itself where it is one letter, else
+// "c" the bar at the slow copy's row, "o" at other rows, "r" anything else
+// (the bytes read).
 std::string RunAndWatch(const wchar_t* exe, const std::wstring& mode,
                         const std::filesystem::path& folder, DWORD& exit_code) {
   const std::filesystem::path csv = folder / (mode + L".csv");
@@ -74,26 +92,34 @@ std::string RunAndWatch(const wchar_t* exe, const std::wstring& mode,
   for (int i = 1; i <= kRows; ++i) out << i << "," << image << ",\r\n";
   out.close();
 
-  std::string looks;
+  std::string looks, printed;
   std::wstring command = L"\"" + std::wstring(exe) + L"\" " + mode + L" \"" + csv.native() + L"\"";
-  STARTUPINFOW startup = {sizeof(startup)};
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process))
     return looks;
-  while (WaitForSingleObject(process.hProcess, 1000) == WAIT_TIMEOUT) {
-    const HWND window = FindWindowW(kWindowClass, nullptr);
-    const bool hung = window != nullptr && IsHungAppWindow(window);
-    looks += window == nullptr ? '-' : hung ? 'H' : '.';
-    if (hung && mode == L"unpumped") TerminateProcess(process.hProcess, 98);  // it has shown it
+  const std::string at_copy = std::to_string(kSlowCopy - 1) + "/" + std::to_string(kRows);
+  // A look at a window that does not answer yet waits for it: keep to the second.
+  const auto next = [start = GetTickCount64(), &looks] {
+    return static_cast<DWORD>(std::max<LONGLONG>(0, start + 1000 * (looks.size() + 1) - GetTickCount64()));
+  };
+  while (WaitForSingleObject(process.hProcess, next()) == WAIT_TIMEOUT) {
+    const std::string look = Look();
+    printed += " " + look;
+    looks += look.size() == 1 ? look[0] : look == at_copy ? 'c' : look.ends_with("/" + std::to_string(kRows)) ? 'o' : 'r';
+    if ((looks.back() == 'H' && mode == L"control") || looks.size() == 60)  // it has shown it
+      TerminateProcess(process.hProcess, 98);
     // What Alt+F4 sends, then what another program would; a hung window is sent nothing.
-    if (looks.size() == 3 && looks.back() == '.')
-      PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    if (looks.size() == 4 && looks.back() == '.') PostMessageW(window, WM_CLOSE, 0, 0);
+    const HWND window = looks.back() == 'H' ? nullptr : FindWindowW(kWindowClass, nullptr);
+    if (window && looks.size() == 3) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    if (window && looks.size() == 4) PostMessageW(window, WM_CLOSE, 0, 0);
   }
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  std::printf("%ls looks:%s\n", mode.c_str(), printed.c_str());
   return looks;
 }
 
@@ -102,10 +128,9 @@ std::string RunAndWatch(const wchar_t* exe, const std::wstring& mode,
 
 int wmain(int argc, wchar_t** argv) {
   using namespace orlenta;
-  if (argc == 3) {  // a worker: pumped|unpumped CSV
-    Worker worker(std::wstring(argv[1]) == L"pumped");
-    return worker.Result(
-        RunProgram(worker, {u"Orlenta.exe", reinterpret_cast<const char16_t*>(argv[2])}));
+  if (argc == 3) {  // one run: worker|control CSV
+    Slowed run(std::wstring(argv[1]) == L"control");
+    return run.Result(RunProgram(run, {u"Orlenta.exe", reinterpret_cast<const char16_t*>(argv[2])}));
   }
   wchar_t exe[MAX_PATH];
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -122,20 +147,17 @@ int wmain(int argc, wchar_t** argv) {
   };
 
   DWORD exit_code = 99;
-  const std::string pumped = RunAndWatch(exe, L"pumped", folder, exit_code);
-  // Responding from the 3rd look at the latest (so both close requests went
-  // out) to the one before the last, which may follow the window's end.
-  const std::size_t up = pumped.find_first_not_of('-');
-  const bool kept = up <= 2 && pumped.find_first_of("-H", up) >= pumped.size() - 1;
-  report(kept && pumped.find('H') == std::string::npos && pumped.size() >= 15,
-         "pumped run never hung: %s", pumped.c_str());
-  report(kept && exit_code == 0,
-         "Alt+F4 and WM_CLOSE: window %s; exit %lu (1: not one good box, 2: bar not full inside "
-         "the window)", kept ? "kept" : "GONE OR HUNG", exit_code);
+  // Up by the 3rd look (so both close requests went out) and up to the last
+  // but one; 5 looks at least of each slow phase, in order.
+  const std::string worker = RunAndWatch(exe, L"worker", folder, exit_code);
+  report(std::regex_match(worker, std::regex("-{0,2}r{5,}o*c{5,}o*m{5,}-?")),
+         "worker never hung nor closed; the bar: bytes, then %d of %d rows at the slow copy, "
+         "then a marquee at the slow sync: %s", kSlowCopy - 1, kRows, worker.c_str());
+  report(exit_code == 0, "worker exit %lu (1: not one completion box after the window)", exit_code);
   // Windows' rule: hung once the thread has left its messages alone for 5 s.
-  const std::string unpumped = RunAndWatch(exe, L"unpumped", folder, exit_code);
-  const std::size_t hung = unpumped.find('H') + 1;  // 0: never
-  report(hung >= 5 && hung <= 9, "unpumped run hung from look %zu: %s", hung, unpumped.c_str());
+  const std::string control = RunAndWatch(exe, L"control", folder, exit_code);
+  const std::size_t hung = control.find('H') + 1;  // 0: never
+  report(hung >= 5 && hung <= 9, "control hung from look %zu: %s", hung, control.c_str());
 
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
