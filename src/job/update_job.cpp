@@ -30,9 +30,9 @@ constexpr std::u16string_view kCannotOpenTemp = u"CSVファイルを書き込め
 constexpr std::u16string_view kCannotWriteTemp = u"CSVファイルの書き込みに失敗しました: ";
 constexpr std::u16string_view kCannotReplace = u"CSVの上書きに失敗しました: ";
 
-// A scanner may hold the fresh temporary file for a moment.
-constexpr int kReplaceAttempts = 10;
-constexpr unsigned kReplacePauseMs = 100;
+// A scanner or an indexer may hold a fresh file for a moment.
+constexpr int kBusyAttempts = 10;
+constexpr unsigned kBusyPauseMs = 100;
 
 constexpr std::size_t kReadChunk = std::size_t{16} << 20;
 
@@ -41,6 +41,18 @@ constexpr std::size_t kReadChunk = std::size_t{16} << 20;
   message.reserve(prefix.size() + subject.size());
   message.append(prefix).append(subject);
   throw AppException(std::move(message));
+}
+
+// Calls `attempt` until it is done, pausing while it is busy; false when it
+// fails, or is still busy after the last attempt.
+template <typename Attempt>
+bool RetryWhileBusy(platform::FileSystem& fs, Attempt attempt) {
+  for (int count = 1;; ++count) {
+    const platform::Outcome outcome = attempt();
+    if (outcome == platform::Outcome::kDone) return true;
+    if (outcome == platform::Outcome::kFailed || count == kBusyAttempts) return false;
+    fs.SleepFor(kBusyPauseMs);
+  }
 }
 
 // Writes the whole table into `path` and brings it to stable storage
@@ -55,7 +67,10 @@ void WriteTemporaryFile(const std::u16string& path, const CsvTable& table, bool 
   SerializeCsv(table, with_bom, [&](std::string_view chunk) {
     if (written) written = fs.Write(*file, chunk);
   });
-  if (!written || !fs.MakeDurable(*file, named) || !file->Close()) Fail(kCannotWriteTemp, path);
+  std::size_t done = 0;
+  if (!written || !RetryWhileBusy(fs, [&] { return fs.MakeDurable(*file, named, done); }) ||
+      !file->Close())
+    Fail(kCannotWriteTemp, path);
 }
 
 }  // namespace
@@ -166,13 +181,8 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   std::vector<std::u16string> named = ledger.TakeWritten();
   if (logged) named.push_back(log_path);
   WriteTemporaryFile(temp_path, table, with_bom, named, fs);
-  for (int attempt = 1;; ++attempt) {
-    platform::ReplaceResult result = fs.ReplaceFileAtomically(temp_path, csv_path);
-    if (result == platform::ReplaceResult::kDone) break;
-    if (result == platform::ReplaceResult::kFailed || attempt == kReplaceAttempts)
-      Fail(kCannotReplace, csv_path);
-    fs.SleepFor(kReplacePauseMs);
-  }
+  if (!RetryWhileBusy(fs, [&] { return fs.ReplaceFileAtomically(temp_path, csv_path); }))
+    Fail(kCannotReplace, csv_path);
   return failures;
 }
 

@@ -30,7 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::File;
-using platform::ReplaceResult;
+using platform::Outcome;
 
 // The cases; the table's head says what each directive means.
 constexpr std::string_view kTable =
@@ -162,11 +162,11 @@ struct Faulty : platform::FileSystem, JobProgress {
     const bool written = FileSystem::Write(f, whole ? data : data.substr(0, data.size() / 2)) && whole;
     return Cached(writing), written;
   }
-  ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) override {
-    if (fault == "busy" && refusals++ < std::stoi(arg)) return ReplaceResult::kBusy;
-    if (fault == "replace-fails") return ReplaceResult::kFailed;
-    const ReplaceResult result = FileSystem::ReplaceFileAtomically(from, to);
-    if (result == ReplaceResult::kDone)
+  Outcome ReplaceFileAtomically(std::u16string_view from, std::u16string_view to) override {
+    if (fault == "busy" && refusals++ < std::stoi(arg)) return Outcome::kBusy;
+    if (fault == "replace-fails") return Outcome::kFailed;
+    const Outcome result = FileSystem::ReplaceFileAtomically(from, to);
+    if (result == Outcome::kDone)
       for (Disk* disk : {&cached, &durable}) (*disk)[At(to)] = std::exchange((*disk)[At(from)], std::nullopt);
     return Cut("replace"), result;
   }
@@ -179,11 +179,12 @@ struct Faulty : platform::FileSystem, JobProgress {
     const bool copied = FileSystem::CopyFileReplacing(from, to);
     return Cached(At(to)), copied;
   }
-  bool MakeDurable(File& f, std::span<const std::u16string> written) override {
-    if (fault == "sync-fails") return false;
+  Outcome MakeDurable(File& f, std::span<const std::u16string> written, std::size_t& done) override {
+    if (fault == "sync-fails") return Outcome::kFailed;
+    if (fault == "sync-busy" && refusals++ < std::stoi(arg)) return Outcome::kBusy;
     durable[writing] = cached[writing];
     for (const std::u16string& path : written) durable[At(path)] = cached[At(path)];
-    return Cut("flush"), FileSystem::MakeDurable(f, written);
+    return Cut("flush"), FileSystem::MakeDurable(f, written, done);
   }
   void SleepFor(unsigned) override { ++sleeps; }
   void RowsDone(std::size_t done, std::size_t total) override {

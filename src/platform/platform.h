@@ -49,7 +49,8 @@ enum class PathKind { kMissing, kFile, kFolder };
 
 enum class CreateFolderResult { kCreated, kAlreadyExists, kFailed };
 
-enum class ReplaceResult {
+/// The result of a call that another process may hold up for a moment.
+enum class Outcome {
   kDone,
   kBusy,    // sharing violation or access denied: may pass in a moment
   kFailed,  // anything else
@@ -128,7 +129,7 @@ class FileSystem {
   /// Moves `from` onto `to` in one atomic step, replacing `to` when it exists
   /// (Windows: MoveFileExW with REPLACE_EXISTING | WRITE_THROUGH; POSIX:
   /// rename). On failure both names are left as they were.
-  virtual ReplaceResult ReplaceFileAtomically(std::u16string_view from, std::u16string_view to);
+  virtual Outcome ReplaceFileAtomically(std::u16string_view from, std::u16string_view to);
 
   /// Opens `path`; nullopt when it cannot (also when it names a folder).
   virtual std::optional<File> OpenFile(std::u16string_view path, File::Mode mode);
@@ -141,10 +142,14 @@ class FileSystem {
   virtual bool Write(File& file, std::string_view data);
 
   /// Brings `file` (open for writing) and the closed files at `written`,
-  /// which this process wrote, to stable storage, their data and their names,
-  /// with as few device flushes as the platform allows: a file that names
-  /// others is put in place only after this. False when any of it fails.
-  virtual bool MakeDurable(File& file, std::span<const std::u16string> written);
+  /// which this process wrote or placed, to stable storage, their data and
+  /// their names, with as few device flushes as the platform allows: a file
+  /// that names others is put in place only after this. `done` counts the
+  /// files of `written` already written out; a call starts at written[done]
+  /// and moves `done` on. kBusy when another process holds one of them
+  /// without sharing (Windows: an indexer or a scanner): call again later.
+  virtual Outcome MakeDurable(File& file, std::span<const std::u16string> written,
+                              std::size_t& done);
 
   /// Waits for about `milliseconds` before a retry.
   virtual void SleepFor(unsigned milliseconds);

@@ -384,20 +384,20 @@ std::optional<FileIdentity> FileSystem::QueryFileIdentity(std::u16string_view pa
                       static_cast<std::uint64_t>(info.st_ino)};
 }
 
-ReplaceResult FileSystem::ReplaceFileAtomically(std::u16string_view from,
+Outcome FileSystem::ReplaceFileAtomically(std::u16string_view from,
                                                 std::u16string_view to) {
   std::string source_path, target_path;
   if (!ToNativePath(from, source_path) || !ToNativePath(to, target_path)) {
-    return ReplaceResult::kFailed;
+    return Outcome::kFailed;
   }
   if (::rename(source_path.c_str(), target_path.c_str()) != 0) {
-    return (errno == EBUSY || errno == ETXTBSY) ? ReplaceResult::kBusy : ReplaceResult::kFailed;
+    return (errno == EBUSY || errno == ETXTBSY) ? Outcome::kBusy : Outcome::kFailed;
   }
   // The rename is durable only once the folder entry is; a failure here does
   // not undo the replacement, so it is not reported.
   Descriptor folder(OpenRetrying(NativeParent(target_path).c_str(), O_RDONLY | O_DIRECTORY));
   if (folder.get() >= 0) ::fsync(folder.get());
-  return ReplaceResult::kDone;
+  return Outcome::kDone;
 }
 
 std::u16string PathCompareKey(std::u16string_view path) {
@@ -469,12 +469,13 @@ bool FileSystem::Write(File& file, std::string_view data) {
   return file.handle_ >= 0 && WriteAll(static_cast<int>(file.handle_), data.data(), data.size());
 }
 
+namespace {
+
 // One syncfs covers the file and everything written to its file system
 // before it, the copies and the log beside the CSV among them. A folder of
 // `written` on another file system (a mount, or a link to another disk) gets
 // a syncfs of its own, once.
-bool FileSystem::MakeDurable(File& file, std::span<const std::u16string> written) {
-  const int fd = static_cast<int>(file.handle_);
+bool SyncWithWritten(int fd, std::span<const std::u16string> written) {
   struct stat info;
   if (fd < 0 || ::fstat(fd, &info) != 0) return false;
   if (written.empty()) return ::fsync(fd) == 0;  // nothing else to cover: the file alone
@@ -494,6 +495,16 @@ bool FileSystem::MakeDurable(File& file, std::span<const std::u16string> written
     synced.push_back(info.st_dev);
   }
   return true;
+}
+
+}  // namespace
+
+// Nothing holds a file up here, so no call ends busy and `done` is only set.
+Outcome FileSystem::MakeDurable(File& file, std::span<const std::u16string> written,
+                                std::size_t& done) {
+  if (!SyncWithWritten(static_cast<int>(file.handle_), written)) return Outcome::kFailed;
+  done = written.size();
+  return Outcome::kDone;
 }
 
 bool File::Close() {

@@ -177,22 +177,22 @@ std::optional<FileIdentity> FileSystem::QueryFileIdentity(std::u16string_view pa
                       (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-ReplaceResult FileSystem::ReplaceFileAtomically(std::u16string_view from,
+Outcome FileSystem::ReplaceFileAtomically(std::u16string_view from,
                                                 std::u16string_view to) {
   const auto source = ToWinPath(from);
   const auto target = ToWinPath(to);
-  if (!source || !target) return ReplaceResult::kFailed;
+  if (!source || !target) return Outcome::kFailed;
   if (MoveFileExW(AsWide(*source), AsWide(*target),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return ReplaceResult::kDone;
+    return Outcome::kDone;
   }
   switch (GetLastError()) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_ACCESS_DENIED:
     case ERROR_LOCK_VIOLATION:
-      return ReplaceResult::kBusy;
+      return Outcome::kBusy;
     default:
-      return ReplaceResult::kFailed;
+      return Outcome::kFailed;
   }
 }
 
@@ -310,20 +310,22 @@ std::optional<DWORD> VolumeOf(HANDLE file) {
 /// Writes out the data of the closed file at `path`, so that a full flush of
 /// its volume makes it durable; a file on another volume than `volume`, or
 /// every file where the cheap call is missing, is flushed in full instead.
-bool WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
+/// kBusy when another process holds the file without write sharing.
+Outcome WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
   const auto win = ToWinPath(path);
-  if (!win) return false;
+  if (!win) return Outcome::kFailed;
   const auto open = [&] {
     return CreateFileW(AsWide(*win), GENERIC_WRITE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE handle = open();
+  const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return Outcome::kBusy;
   // A copy of a read-only image is read-only and opens for writing only once
   // the attribute is lifted; it is set again below.
-  const DWORD attributes = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED
-                               ? GetFileAttributesW(AsWide(*win))
-                               : INVALID_FILE_ATTRIBUTES;
+  const DWORD attributes =
+      error == ERROR_ACCESS_DENIED ? GetFileAttributesW(AsWide(*win)) : INVALID_FILE_ATTRIBUTES;
   const bool read_only =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
       SetFileAttributesW(AsWide(*win), attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -340,8 +342,8 @@ bool WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
              FlushFileBuffers(file.get()) != 0;
     }
   }
-  if (read_only && !SetFileAttributesW(AsWide(*win), attributes)) return false;
-  return done;
+  if (read_only && !SetFileAttributesW(AsWide(*win), attributes)) return Outcome::kFailed;
+  return done ? Outcome::kDone : Outcome::kFailed;
 }
 
 }  // namespace
@@ -349,15 +351,17 @@ bool WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
 // In a batch: each written file's data goes out to the device first, then one
 // FlushFileBuffers of `file` commits the volume's log and flushes the
 // device's cache, which covers them all.
-bool FileSystem::MakeDurable(File& file, std::span<const std::u16string> written) {
-  if (file.handle_ == kClosed) return false;
+Outcome FileSystem::MakeDurable(File& file, std::span<const std::u16string> written,
+                                std::size_t& done) {
+  if (file.handle_ == kClosed) return Outcome::kFailed;
   const HANDLE handle = ToHandle(file.handle_);
   const std::optional<DWORD> volume =
       FindFlushBuffersFileEx() != nullptr ? VolumeOf(handle) : std::nullopt;
-  for (const std::u16string& path : written) {
-    if (!WriteOut(path, volume)) return false;
+  for (; done < written.size(); ++done) {
+    const Outcome outcome = WriteOut(written[done], volume);
+    if (outcome != Outcome::kDone) return outcome;
   }
-  return FlushFileBuffers(handle) != 0;
+  return FlushFileBuffers(handle) != 0 ? Outcome::kDone : Outcome::kFailed;
 }
 
 bool File::Close() {

@@ -42,9 +42,10 @@ class Slowed final : public platform::FileSystem, public RealProgramHost {
     if (++copies_ == kSlowCopy) SleepFor(kSlowMs);
     return FileSystem::CopyFileReplacing(from, to);
   }
-  bool MakeDurable(platform::File& file, std::span<const std::u16string> written) override {
+  platform::Outcome MakeDurable(platform::File& file, std::span<const std::u16string> written,
+                                std::size_t& done) override {
     SleepFor(kSlowMs);
-    return FileSystem::MakeDurable(file, written);
+    return FileSystem::MakeDurable(file, written, done);
   }
   std::uint32_t RunUpdateJob(const std::u16string& csv) override {
     return control_ ? orlenta::RunUpdateJob(csv, *this) : RealProgramHost::RunUpdateJob(csv);
