@@ -25,6 +25,12 @@ std::u16string Concat(std::u16string_view a, std::u16string_view b) {
   return s;
 }
 
+// What follows the last separator: the whole path when it has none.
+std::u16string_view LastComponent(std::u16string_view path) {
+  const std::size_t last = path.find_last_of(u"\\/");
+  return last == std::u16string_view::npos ? path : path.substr(last + 1);
+}
+
 // Whether two paths name one file; false when either cannot be queried.
 bool SameFile(platform::FileSystem& fs, std::u16string_view a, std::u16string_view b) {
   const std::optional<platform::FileIdentity> ia = fs.QueryFileIdentity(a);
@@ -61,15 +67,12 @@ bool SameContents(platform::FileSystem& fs, std::u16string_view a, std::u16strin
 
 const CopyLedger::Entry* CopyLedger::Find(const std::u16string& destination_key) const {
   auto it = slots_.find(destination_key);
-  return it == slots_.end() ? nullptr : &it->second.entry;
+  return it == slots_.end() ? nullptr : &it->second;
 }
 
 void CopyLedger::Record(std::u16string destination_key, Entry entry, std::u16string_view written) {
-  Slot& slot = slots_[std::move(destination_key)];
-  slot.entry = std::move(entry);
-  if (written.empty() || slot.written) return;
-  slot.written = true;
-  written_.emplace_back(written);
+  const auto [it, added] = slots_.try_emplace(std::move(destination_key), std::move(entry));
+  if (added && !written.empty()) written_.emplace_back(written);
 }
 
 std::string WideToAnsi(std::u16string_view text) {
@@ -105,42 +108,81 @@ std::u16string MakeRelativePath(std::u16string_view base, std::u16string_view pa
   return p.substr(b.size());
 }
 
+std::optional<std::u16string> ResolveSource(const std::u16string& path,
+                                            std::u16string_view csv_folder,
+                                            platform::FileSystem& fs) {
+  if (fs.QueryPath(path) == platform::PathKind::kFile) return path;
+  // A processed CSV names its copies relative to its own folder; started
+  // from another folder, they are found there (the current folder first).
+  if (csv_folder == u"." || !IsRelativePath(path)) return std::nullopt;
+  std::u16string beside = JoinPath(csv_folder, path);
+  if (fs.QueryPath(beside) == platform::PathKind::kFile) return beside;
+  return std::nullopt;
+}
+
+void ClaimOwnCopy(std::string_view cell, std::u16string_view target_folder,
+                  std::u16string_view csv_folder, platform::FileSystem& fs, CopyLedger& ledger) {
+  // Never throws: a cell that cannot be read here is left to the pass.
+  std::optional<std::u16string> path = platform::ConvertUtf8ToUtf16(cell);
+  if (!path) return;
+  // Only ...\Fore\name can name its own copy in Fore (a name without '.'
+  // gets an extension, so never): every other cell costs no call.
+  const std::size_t name_at = path->find_last_of(u"\\/");
+  const std::u16string_view name = LastComponent(*path);
+  if (name_at == std::u16string::npos || name.find(u'.') == std::u16string_view::npos) return;
+  if (platform::PathCompareKey(LastComponent(std::u16string_view(*path).substr(0, name_at))) !=
+      platform::PathCompareKey(LastComponent(target_folder)))
+    return;
+  const std::optional<std::u16string> source = ResolveSource(*path, csv_folder, fs);
+  if (!source) return;
+  const std::u16string destination = JoinPath(target_folder, name);
+  std::u16string source_key = platform::PathCompareKey(*source);
+  std::u16string destination_key = platform::PathCompareKey(destination);
+  if (source_key == destination_key || SameFile(fs, *source, destination))
+    ledger.Record(std::move(destination_key), {std::move(source_key), *source}, {});
+}
+
 std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
                        std::u16string_view csv_folder, platform::FileSystem& fs,
                        CopyLedger& ledger) {
   if (cell.empty()) return {};
-  const std::u16string source = Utf8ToWide(cell);
-  if (fs.QueryPath(source) != platform::PathKind::kFile)
-    throw AppException(Concat(kImageMissing, source));
+  const std::u16string path = Utf8ToWide(cell);
+  const std::optional<std::u16string> found = ResolveSource(path, csv_folder, fs);
+  if (!found) throw AppException(Concat(kImageMissing, path));
+  const std::u16string& source = *found;
 
-  std::size_t last = source.find_last_of(u"\\/");
-  std::u16string name = source.substr(last == std::u16string::npos ? 0 : last + 1);
+  std::u16string name(LastComponent(path));
   if (name.find(u'.') == std::u16string::npos) name += Utf8ToWide(ProbeImageExtension(source));
   const std::u16string destination = JoinPath(target_folder, name);
+  const auto placed = [&] { return WideToUtf8(MakeRelativePath(csv_folder, destination)); };
 
-  // Equal keys are one file: a cell that already names its copy (a CSV
-  // processed again from its own folder) keeps its reference. Other
-  // spellings of that file are known only once the copy has refused them.
+  // An image lands once. A destination that this run placed, or that the CSV
+  // names as its own copy, takes only that same image: the same file by any
+  // spelling, or the same bytes, which then need no copy.
   std::u16string source_key = platform::PathCompareKey(source);
   std::u16string destination_key = platform::PathCompareKey(destination);
-  const bool names_its_copy = source_key == destination_key;
-
-  if (!names_its_copy) {
-    const CopyLedger::Entry* earlier = ledger.Find(destination_key);
-    if (earlier && earlier->source_key != source_key && !SameFile(fs, earlier->source, source) &&
-        !SameContents(fs, source, destination))
-      throw AppException(Concat(kNameTaken, source));
+  if (const CopyLedger::Entry* earlier = ledger.Find(destination_key)) {
+    if (earlier->source_key == source_key || SameFile(fs, earlier->source, source) ||
+        SameContents(fs, source, destination))
+      return placed();
+    throw AppException(Concat(kNameTaken, path));
   }
 
-  const bool copied = !names_its_copy && fs.CopyFileReplacing(source, destination);
-  if (!names_its_copy && !copied && !SameFile(fs, source, destination)) {
-    std::u16string message(kCopyFailed);
-    message.append(source).append(kCopyFailedTo).append(destination);
-    throw AppException(std::move(message));
+  // A refused copy may have nothing to do: the source is the copy itself
+  // under another spelling, or the destination already holds its bytes (a
+  // read-only copy of an earlier run). The latter is placed now, so it must
+  // reach the disk with the copies.
+  std::u16string_view written = destination;
+  if (!fs.CopyFileReplacing(source, destination)) {
+    if (SameFile(fs, source, destination)) written = {};
+    else if (!SameContents(fs, source, destination)) {
+      std::u16string message(kCopyFailed);
+      message.append(path).append(kCopyFailedTo).append(destination);
+      throw AppException(std::move(message));
+    }
   }
-  ledger.Record(std::move(destination_key), {std::move(source_key), source},
-                copied ? std::u16string_view(destination) : std::u16string_view());
-  return WideToUtf8(MakeRelativePath(csv_folder, destination));
+  ledger.Record(std::move(destination_key), {std::move(source_key), source}, written);
+  return placed();
 }
 
 }  // namespace orlenta

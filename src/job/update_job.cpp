@@ -148,7 +148,14 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   const std::size_t back = FindColumn(table, kBackColumn);
   const std::size_t width = std::max(front, back) + 1;
 
+  // A copy that the CSV names keeps its image against any other image of
+  // that name, whichever row comes first.
   CopyLedger ledger;
+  for (std::size_t row = 1; row < table.row_count(); ++row) {
+    for (const auto& [column, folder] : {std::pair{front, &front_folder}, {back, &back_folder}})
+      if (column < table.field_count(row))
+        ClaimOwnCopy(table.field(row, column), *folder, csv_folder, fs, ledger);
+  }
   bool logged = false;  // the log holds an entry of this run
   auto place = [&](std::size_t row, std::size_t column, const std::u16string& folder) {
     if (table.field(row, column).empty()) return;

@@ -73,7 +73,7 @@ std::u16string PathCompareKey(std::u16string_view path);
 class File {
  public:
   enum class Mode {
-    kRead,            // existing file, read only
+    kRead,            // existing file, read only; never a pipe or a device
     kWriteTruncate,   // created, or truncated to length 0
     kAppendShared,    // created when missing; every write goes to the end;
                       // other processes may read and write meanwhile

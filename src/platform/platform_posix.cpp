@@ -416,7 +416,9 @@ std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mo
   if (!ToNativePath(path, native)) return std::nullopt;
   int flags = O_RDONLY;
   switch (mode) {
-    case File::Mode::kRead: flags = O_RDONLY; break;
+    // O_NONBLOCK: a named pipe without a writer must not wait forever; it is
+    // refused below, and a regular file reads the same with it.
+    case File::Mode::kRead: flags = O_RDONLY | O_NONBLOCK; break;
     case File::Mode::kWriteTruncate: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
     case File::Mode::kAppendShared: flags = O_WRONLY | O_APPEND | O_CREAT; break;
   }
@@ -424,9 +426,10 @@ std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mo
   if (fd < 0) return std::nullopt;
   File file(fd);
   if (mode == File::Mode::kRead) {
-    // open() of a folder for reading succeeds on POSIX; a folder is no file here.
+    // open() of a folder, a pipe or a device for reading succeeds on POSIX;
+    // none of them is a file here.
     struct stat info;
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   }
   return file;
 }

@@ -19,6 +19,13 @@ std::string WideToUtf8(std::u16string_view text) {
   return std::move(*utf8);
 }
 
+bool IsRelativePath(std::u16string_view path) {
+  if (!path.empty() && IsPathSeparator(path[0])) return false;
+  const bool drive = path.size() >= 2 && path[1] == u':' &&
+                     ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+  return !drive;
+}
+
 std::u16string ParentFolder(std::u16string_view path) {
   std::size_t last = path.find_last_of(u"\\/");
   if (last == std::u16string_view::npos) return u".";

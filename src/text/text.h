@@ -25,6 +25,10 @@ std::string WideToUtf8(std::u16string_view text);
 /// True for '\' and '/'.
 constexpr bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+/// Whether `path` is relative to a current folder: it starts with no
+/// separator and no drive ("C:"), on every system alike.
+bool IsRelativePath(std::u16string_view path);
+
 /// Everything before the last separator (possibly empty), or "." when the
 /// path has none.
 std::u16string ParentFolder(std::u16string_view path);
