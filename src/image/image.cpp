@@ -66,13 +66,14 @@ bool SameContents(platform::FileSystem& fs, std::u16string_view a, std::u16strin
 }  // namespace
 
 const CopyLedger::Entry* CopyLedger::Find(const std::u16string& destination_key) const {
+  const std::lock_guard<std::mutex> lock(mutex_);
   auto it = slots_.find(destination_key);
   return it == slots_.end() ? nullptr : &it->second;
 }
 
-void CopyLedger::Record(std::u16string destination_key, Entry entry, std::u16string_view written) {
-  const auto [it, added] = slots_.try_emplace(std::move(destination_key), std::move(entry));
-  if (added && !written.empty()) written_.emplace_back(written);
+void CopyLedger::Record(std::u16string destination_key, Entry entry) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  slots_.try_emplace(std::move(destination_key), std::move(entry));
 }
 
 std::string WideToAnsi(std::u16string_view text) {
@@ -120,31 +121,34 @@ std::optional<std::u16string> ResolveSource(const std::u16string& path,
   return std::nullopt;
 }
 
-void ClaimOwnCopy(std::string_view cell, std::u16string_view target_folder,
-                  std::u16string_view csv_folder, platform::FileSystem& fs, CopyLedger& ledger) {
+std::optional<std::u16string> OwnCopyCandidate(std::string_view cell,
+                                               std::u16string_view target_folder) {
   // Never throws: a cell that cannot be read here is left to the pass.
   std::optional<std::u16string> path = platform::ConvertUtf8ToUtf16(cell);
-  if (!path) return;
+  if (!path) return std::nullopt;
   // Only ...\Fore\name can name its own copy in Fore (a name without '.'
-  // gets an extension, so never): every other cell costs no call.
+  // gets an extension, so never).
   const std::size_t name_at = path->find_last_of(u"\\/");
-  const std::u16string_view name = LastComponent(*path);
-  if (name_at == std::u16string::npos || name.find(u'.') == std::u16string_view::npos) return;
-  if (platform::PathCompareKey(LastComponent(std::u16string_view(*path).substr(0, name_at))) !=
-      platform::PathCompareKey(LastComponent(target_folder)))
-    return;
-  const std::optional<std::u16string> source = ResolveSource(*path, csv_folder, fs);
+  if (name_at == std::u16string::npos || LastComponent(*path).find(u'.') == std::u16string_view::npos ||
+      platform::PathCompareKey(LastComponent(std::u16string_view(*path).substr(0, name_at))) !=
+          platform::PathCompareKey(LastComponent(target_folder)))
+    return std::nullopt;
+  return path;
+}
+
+void ClaimOwnCopy(const std::u16string& path, std::u16string_view target_folder,
+                  std::u16string_view csv_folder, platform::FileSystem& fs, CopyLedger& ledger) {
+  const std::optional<std::u16string> source = ResolveSource(path, csv_folder, fs);
   if (!source) return;
-  const std::u16string destination = JoinPath(target_folder, name);
+  const std::u16string destination = JoinPath(target_folder, LastComponent(path));
   std::u16string source_key = platform::PathCompareKey(*source);
   std::u16string destination_key = platform::PathCompareKey(destination);
   if (source_key == destination_key || SameFile(fs, *source, destination))
-    ledger.Record(std::move(destination_key), {std::move(source_key), *source}, {});
+    ledger.Record(std::move(destination_key), {std::move(source_key), *source});
 }
 
-std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
-                       std::u16string_view csv_folder, platform::FileSystem& fs,
-                       CopyLedger& ledger) {
+Placement PlaceImage(std::string_view cell, std::u16string_view target_folder,
+                     std::u16string_view csv_folder, platform::FileSystem& fs, CopyLedger& ledger) {
   if (cell.empty()) return {};
   const std::u16string path = Utf8ToWide(cell);
   const std::optional<std::u16string> found = ResolveSource(path, csv_folder, fs);
@@ -154,7 +158,9 @@ std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
   std::u16string name(LastComponent(path));
   if (name.find(u'.') == std::u16string::npos) name += Utf8ToWide(ProbeImageExtension(source));
   const std::u16string destination = JoinPath(target_folder, name);
-  const auto placed = [&] { return WideToUtf8(MakeRelativePath(csv_folder, destination)); };
+  const auto placed = [&](std::u16string written) {
+    return Placement{WideToUtf8(MakeRelativePath(csv_folder, destination)), std::move(written)};
+  };
 
   // An image lands once. A destination that this run placed, or that the CSV
   // names as its own copy, takes only that same image: the same file by any
@@ -164,7 +170,7 @@ std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
   if (const CopyLedger::Entry* earlier = ledger.Find(destination_key)) {
     if (earlier->source_key == source_key || SameFile(fs, earlier->source, source) ||
         SameContents(fs, source, destination))
-      return placed();
+      return placed({});
     throw AppException(Concat(kNameTaken, path));
   }
 
@@ -172,17 +178,17 @@ std::string PlaceImage(std::string_view cell, std::u16string_view target_folder,
   // under another spelling, or the destination already holds its bytes (a
   // read-only copy of an earlier run). The latter is placed now, so it must
   // reach the disk with the copies.
-  std::u16string_view written = destination;
+  std::u16string written = destination;
   if (!fs.CopyFileReplacing(source, destination)) {
-    if (SameFile(fs, source, destination)) written = {};
+    if (SameFile(fs, source, destination)) written.clear();
     else if (!SameContents(fs, source, destination)) {
       std::u16string message(kCopyFailed);
       message.append(path).append(kCopyFailedTo).append(destination);
       throw AppException(std::move(message));
     }
   }
-  ledger.Record(std::move(destination_key), {std::move(source_key), source}, written);
-  return placed();
+  ledger.Record(std::move(destination_key), {std::move(source_key), source});
+  return placed(std::move(written));
 }
 
 }  // namespace orlenta

@@ -1,11 +1,15 @@
 #include "job/update_job.h"
 
 #include <algorithm>
+#include <deque>
+#include <future>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "image/image.h"
+#include "job/cell_pool.h"
 #include "job/error_log.h"
 #include "text/app_exception.h"
 #include "text/text.h"
@@ -35,6 +39,55 @@ constexpr int kBusyAttempts = 10;
 constexpr unsigned kBusyPauseMs = 100;
 
 constexpr std::size_t kReadChunk = std::size_t{16} << 20;
+
+// Copies overlap their waits (round trips to a share, a scanner's look at
+// each new file) on this many threads, once a CSV names enough images to be
+// worth starting them; the count and the threshold are measured (README,
+// Performance).
+#ifndef ORLENTA_COPY_THREADS
+#define ORLENTA_COPY_THREADS 8
+#endif
+constexpr unsigned kCopyThreads = ORLENTA_COPY_THREADS;
+constexpr std::size_t kPoolThreshold = 100;
+constexpr std::size_t kCellsAheadPerThread = 16;
+
+// Cells that may touch one file are placed in row order: they share a file
+// name (a source that is another cell's destination has its name), folded
+// as the file system compares names, less an extension that the probe may
+// add, so that "scan" and "scan.png" meet.
+class CellGroups {
+ public:
+  CellGroups() : log_(platform::PathCompareKey(kLogName)) {
+    for (std::size_t i = 0; i < 3; ++i) probed_[i] = platform::PathCompareKey(kProbed[i]);
+  }
+  std::u16string Of(std::string_view cell) const {
+    const std::size_t slash = cell.find_last_of("\\/");
+    std::u16string key = platform::PathCompareKey(
+        platform::ConvertUtf8ToUtf16(slash == std::string_view::npos ? cell : cell.substr(slash + 1))
+            .value_or(std::u16string()));
+    for (const std::u16string& extension : probed_) {
+      if (key.ends_with(extension)) {
+        key.resize(key.size() - extension.size());
+        break;
+      }
+    }
+    return key;
+  }
+  /// The log is written as cells are settled: a cell that reads it waits for its turn.
+  bool ReadsLog(const std::u16string& group) const { return group == log_; }
+
+ private:
+  static constexpr std::u16string_view kProbed[3] = {u".tif", u".jpg", u".png"};
+  std::u16string log_, probed_[3];
+};
+
+// Whether at least `count` image cells are not empty.
+bool HasImageCells(const CsvTable& table, std::size_t front, std::size_t back, std::size_t count) {
+  for (std::size_t row = 1; row < table.row_count() && count > 0; ++row)
+    for (const std::size_t column : {front, back})
+      if (column < table.field_count(row) && !table.field(row, column).empty() && count > 0) --count;
+  return count == 0;
+}
 
 [[noreturn]] void Fail(std::u16string_view prefix, std::u16string_view subject) {
   std::u16string message;
@@ -129,7 +182,7 @@ std::size_t FindColumn(const CsvTable& table, std::string_view name) {
 }
 
 std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem& fs,
-                           JobProgress* progress) {
+                           JobProgress* progress, std::optional<unsigned> threads) {
   const std::u16string csv_folder = ParentFolder(csv_path);
   const std::u16string front_folder = JoinPath(csv_folder, kFrontFolderName);
   const std::u16string back_folder = JoinPath(csv_folder, kBackFolderName);
@@ -148,21 +201,59 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   const std::size_t back = FindColumn(table, kBackColumn);
   const std::size_t width = std::max(front, back) + 1;
 
-  // A copy that the CSV names keeps its image against any other image of
-  // that name, whichever row comes first.
+  if (!threads) threads = HasImageCells(table, front, back, kPoolThreshold) ? kCopyThreads : 0;
+  const std::size_t window = *threads == 0 ? 1 : kCellsAheadPerThread * *threads;
+  const CellGroups groups;
   CopyLedger ledger;
+  CellPool pool(*threads);
+  std::deque<std::future<Placement>> pending;
+
+  // A copy that the CSV names keeps its image against any other image of
+  // that name, whichever row comes first: the cells that name their own
+  // copies claim them before the pass (reading only, on the pool too).
   for (std::size_t row = 1; row < table.row_count(); ++row) {
-    for (const auto& [column, folder] : {std::pair{front, &front_folder}, {back, &back_folder}})
-      if (column < table.field_count(row))
-        ClaimOwnCopy(table.field(row, column), *folder, csv_folder, fs, ledger);
+    for (const auto& [column, folder] : {std::pair{front, &front_folder}, {back, &back_folder}}) {
+      if (column >= table.field_count(row)) continue;
+      std::optional<std::u16string> path = OwnCopyCandidate(table.field(row, column), *folder);
+      if (!path) continue;
+      if (pending.size() == window) pending.front().get(), pending.pop_front();
+      pending.push_back(pool.Submit(groups.Of(table.field(row, column)),
+                                    [&fs, &ledger, &csv_folder, folder, path = std::move(*path)] {
+                                      ClaimOwnCopy(path, *folder, csv_folder, fs, ledger);
+                                      return Placement{};
+                                    }));
+    }
   }
-  bool logged = false;  // the log holds an entry of this run
-  auto place = [&](std::size_t row, std::size_t column, const std::u16string& folder) {
-    if (table.field(row, column).empty()) return;
+  for (; !pending.empty(); pending.pop_front()) pending.front().get();
+
+  // The image cells are placed ahead on the pool, at most `window` cells
+  // beyond the one being settled, and settled here in row order: the cell's
+  // text, the log entry with its row as it stands then, the count.
+  std::vector<std::u16string> named;  // what the new CSV relies on, in row order
+  bool logged = false;                // the log holds an entry of this run
+  std::size_t next = 2;  // the next cell to hand out: row * 2, plus 1 for the back
+  const auto hand_out = [&] {
+    for (; next < table.row_count() * 2 && pending.size() < window; ++next) {
+      const std::size_t row = next / 2, column = next % 2 == 0 ? front : back;
+      if (column >= table.field_count(row) || table.field(row, column).empty()) continue;
+      std::string cell(table.field(row, column));
+      const std::u16string group = groups.Of(cell);
+      if (groups.ReadsLog(group) && !pending.empty()) return;  // only at its turn
+      const std::u16string* folder = next % 2 == 0 ? &front_folder : &back_folder;
+      pending.push_back(pool.Submit(group, [&fs, &ledger, &csv_folder, folder, cell = std::move(cell)] {
+        return PlaceImage(cell, *folder, csv_folder, fs, ledger);
+      }));
+    }
+  };
+  const auto settle = [&](std::size_t row, std::size_t column) {
+    hand_out();
+    std::future<Placement> placement = std::move(pending.front());
+    pending.pop_front();
     std::u16string failure;
     try {
-      std::string cell = PlaceImage(table.field(row, column), folder, csv_folder, fs, ledger);
-      table.SetField(row, column, cell);
+      Placement placed = placement.get();  // rethrows what the placement threw
+      table.SetField(row, column, placed.cell);
+      if (!placed.written.empty()) named.push_back(std::move(placed.written));
       return;
     } catch (const AppException& e) {
       failure = e.message();
@@ -177,15 +268,14 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   if (progress != nullptr && data_rows != 0) progress->RowsDone(0, data_rows);
   for (std::size_t row = 1; row < table.row_count(); ++row) {
     table.ExtendRow(row, width);
-    place(row, front, front_folder);
-    place(row, back, back_folder);
+    for (const std::size_t column : {front, back})
+      if (!table.field(row, column).empty()) settle(row, column);
     if (progress != nullptr) progress->RowsDone(row, data_rows);
   }
 
   std::u16string temp_path = csv_path;
   temp_path.append(kTempSuffix);
   if (progress != nullptr) progress->Saving();
-  std::vector<std::u16string> named = ledger.TakeWritten();
   if (logged) named.push_back(log_path);
   WriteTemporaryFile(temp_path, table, with_bom, named, fs);
   if (!RetryWhileBusy(fs, [&] { return fs.ReplaceFileAtomically(temp_path, csv_path); }))

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,9 +36,12 @@ class JobProgress {
 /// Places every image of the CSV at `csv_path`, rewrites the CSV fully
 /// quoted through "<csv_path>.tmp" and returns the number of image cells
 /// that failed. Throws AppException when the job as a whole fails. Reports
-/// its phases to `progress` when there is one.
+/// its phases to `progress` when there is one. Copies on `threads` threads
+/// besides its own (by default none for a CSV of few images, else the
+/// measured count); what a run leaves does not depend on the count.
 std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem& fs,
-                           JobProgress* progress = nullptr);
+                           JobProgress* progress = nullptr,
+                           std::optional<unsigned> threads = std::nullopt);
 
 /// Returns when `path` names a folder afterwards; throws AppException otherwise.
 void EnsureFolder(const std::u16string& path, platform::FileSystem& fs);

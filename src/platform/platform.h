@@ -102,6 +102,12 @@ class File {
 /// machine's own operation (implemented once per OS); a test derives and
 /// overrides only the call it wants to fail. Nothing here throws on a
 /// failure of the OS: each result says what happened.
+///
+/// Threads: QueryPath, CopyFileReplacing, QueryFileIdentity, OpenFile for
+/// reading, Read and File's own calls may run on several threads at once
+/// (each thread on its own File), as the job's copying threads do; the
+/// others run on the job's thread only. A test's file system that overrides
+/// the former must be as safe.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;

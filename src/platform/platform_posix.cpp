@@ -270,16 +270,14 @@ bool CopyContents(int in, int out, off_t size) {
   }
 }
 
-/// The process's file-creation mask, learned once: the mask can only be
-/// read by setting it, and it is set back at once.
-mode_t ProcessUmask() {
-  static const mode_t mask = [] {
-    const mode_t current = ::umask(0);
-    ::umask(current);
-    return current;
-  }();
-  return mask;
-}
+/// The process's file-creation mask. It can only be read by setting it, so
+/// it is read before main, while no other thread can create a file under a
+/// mask of 0 meanwhile, and set back at once.
+const mode_t kProcessUmask = [] {
+  const mode_t current = ::umask(0);
+  ::umask(current);
+  return current;
+}();
 
 /// The folder holding `native`, for fsync after a rename.
 std::string NativeParent(const std::string& native) {
@@ -346,7 +344,7 @@ bool FileSystem::CopyFileReplacing(std::u16string_view from, std::u16string_view
   // has the bits the umask lets through: nothing of it needs checking. (A
   // folder's default ACL, which stands in for the umask, is not looked at.)
   Descriptor target(OpenRetrying(target_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, bits));
-  bool bits_right = (bits & ~ProcessUmask()) == bits && (bits & 07000) == 0;
+  bool bits_right = (bits & ~kProcessUmask) == bits && (bits & 07000) == 0;
   bool elsewhere = false;  // on another file system than its folder
   if (target.get() < 0) {
     if (errno != EEXIST) return false;
