@@ -61,7 +61,7 @@ bool RetryWhileBusy(platform::FileSystem& fs, Attempt attempt) {
 // once nothing it relies on can still be lost.
 void WriteTemporaryFile(const std::u16string& path, const CsvTable& table, bool with_bom,
                         std::span<const std::u16string> named, platform::FileSystem& fs) {
-  std::optional<platform::File> file = fs.OpenFile(path, platform::File::Mode::kWriteTruncate);
+  std::optional<platform::File> file = fs.OpenFile(path, platform::File::Mode::kWriteNew);
   if (!file) Fail(kCannotOpenTemp, path);
   bool written = true;
   SerializeCsv(table, with_bom, [&](std::string_view chunk) {

@@ -142,7 +142,7 @@ struct Faulty : platform::FileSystem, JobProgress {
   }
   std::optional<File> OpenFile(std::u16string_view path, File::Mode mode) override {
     if (mode == File::Mode::kRead) Note("open " + At(path));
-    if (fault == "no-temp" && mode == File::Mode::kWriteTruncate) return std::nullopt;
+    if (fault == "no-temp" && mode == File::Mode::kWriteNew) return std::nullopt;
     if (fault == "no-log" && mode == File::Mode::kAppendShared) return std::nullopt;
     if (fault == "open-fails" && At(path) == arg) return std::nullopt;
     std::optional<File> file = FileSystem::OpenFile(path, mode);
