@@ -108,14 +108,17 @@ bool RetryWhileBusy(platform::FileSystem& fs, Attempt attempt) {
   }
 }
 
-// Writes the whole table into `path` and brings it to stable storage
-// together with `named`, the files this run wrote that the table's cells
-// name or that alone hold what it blanked: the CSV may take the new text only
-// once nothing it relies on can still be lost.
-void WriteTemporaryFile(const std::u16string& path, const CsvTable& table, bool with_bom,
+// Writes the whole table into `path`, with the permissions of `original`,
+// and brings it to stable storage together with `named`, the files this run
+// wrote that the table's cells name or that alone hold what it blanked: the
+// CSV may take the new text only once nothing it relies on can still be lost.
+void WriteTemporaryFile(const std::u16string& path, const std::u16string& original,
+                        const CsvTable& table, bool with_bom,
                         std::span<const std::u16string> named, platform::FileSystem& fs) {
-  std::optional<platform::File> file = fs.OpenFile(path, platform::File::Mode::kWriteTruncate);
+  std::optional<platform::File> file = fs.OpenFile(path, platform::File::Mode::kWriteNew);
   if (!file) Fail(kCannotOpenTemp, path);
+  // The new CSV is readable by no one the old one kept out.
+  if (!fs.CarryPermissions(*file, original)) Fail(kCannotWriteTemp, path);
   bool written = true;
   SerializeCsv(table, with_bom, [&](std::string_view chunk) {
     if (written) written = fs.Write(*file, chunk);
@@ -273,12 +276,14 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
     if (progress != nullptr) progress->RowsDone(row, data_rows);
   }
 
-  std::u16string temp_path = csv_path;
+  // A CSV reached through a link is replaced where it lies, the link kept.
+  const std::u16string target = fs.FinalPath(csv_path);
+  std::u16string temp_path = target;
   temp_path.append(kTempSuffix);
   if (progress != nullptr) progress->Saving();
   if (logged) named.push_back(log_path);
-  WriteTemporaryFile(temp_path, table, with_bom, named, fs);
-  if (!RetryWhileBusy(fs, [&] { return fs.ReplaceFileAtomically(temp_path, csv_path); }))
+  WriteTemporaryFile(temp_path, target, table, with_bom, named, fs);
+  if (!RetryWhileBusy(fs, [&] { return fs.ReplaceFileAtomically(temp_path, target); }))
     Fail(kCannotReplace, csv_path);
   return failures;
 }

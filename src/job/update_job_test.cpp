@@ -24,8 +24,11 @@
 
 #ifdef _WIN32
 int mkfifo(const char*, int) { return -1; }  // no named pipes in the file system there
+int seteuid(int) { return -1; }                // nor users to become
+int setegid(int) { return -1; }
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace orlenta {
@@ -104,9 +107,11 @@ using Disk = std::map<std::string, std::optional<std::string>>;
 // job's progress observer, noting each call. It keeps what each file holds
 // on stable storage and what only in the cache, and cuts the power after
 // every change: the CSV must then hold its old bytes, or its new ones with
-// the log as written and every file of `whole` holding its bytes.
+// the log as written and every file of `whole` holding its bytes. No one
+// but its owner may read the temporary file while it is written (POSIX).
 struct Faulty : platform::FileSystem, JobProgress {
   std::string root, fault, arg, progress, phases, calls, writing;  // writing: opened for writing last
+  std::string csv = "data/list.csv";  // the file the CSV's path leads to
   fs::path doomed;
   int reads = 0, refusals = 0, sleeps = 0, new_cuts = 0;
   std::atomic<int> copies = 0;
@@ -126,7 +131,7 @@ struct Faulty : platform::FileSystem, JobProgress {
     Cut(path);
   }
   void Cut(const std::string& after) {
-    if (durable["data/list.csv"] == old_csv) return;
+    if (durable[csv] == old_csv) return;
     ++new_cuts;
     for (const auto& [path, bytes] : whole) EXPECT_EQ(durable[path], bytes) << path << ", cut after " << after;
     EXPECT_EQ(durable["data/Orlenta_Error.log"], cached["data/Orlenta_Error.log"]) << "cut after " << after;
@@ -150,12 +155,18 @@ struct Faulty : platform::FileSystem, JobProgress {
   }
   std::optional<File> OpenFile(std::u16string_view path, File::Mode mode) override {
     if (mode == File::Mode::kRead) Note("open " + At(path));
-    if (fault == "no-temp" && mode == File::Mode::kWriteTruncate) return std::nullopt;
+    if (fault == "no-temp" && mode == File::Mode::kWriteNew) return std::nullopt;
     if (fault == "no-log" && mode == File::Mode::kAppendShared) return std::nullopt;
     if (fault == "open-fails" && At(path) == arg) return std::nullopt;
     std::optional<File> file = FileSystem::OpenFile(path, mode);
     if (file && mode != File::Mode::kRead) Cached(writing = At(path));
+    if (file && mode == File::Mode::kWriteNew && platform::PathCompareKey(u"/") == u"/") {
+      EXPECT_EQ(fs::status(root + "/" + writing).permissions() & ~fs::perms::owner_all, fs::perms::none);
+    }
     return file;
+  }
+  bool CarryPermissions(File& f, std::u16string_view original) override {
+    return fault != "carry-fails" && FileSystem::CarryPermissions(f, original);
   }
   platform::PathKind QueryPath(std::u16string_view path) override {
     Note("path " + At(path));
@@ -231,14 +242,23 @@ TEST_P(UpdateJob, Runs) {
   Disk& before = file_system.durable;  // the case's files, on stable storage when the run starts
   fs::create_directory(at("data"));
   for (const Directive& d : GetParam().lines) {
-    if (d.verb == "put" || d.verb == "fifo") fs::create_directories(at(d.path).parent_path());
+    if (d.verb == "put" || d.verb == "fifo" || d.verb == "link") fs::create_directories(at(d.path).parent_path());
+    if (d.verb == "link") {  // its target's folder too, for the CSV written through it
+      fs::create_directories((at(d.path).parent_path() / key(Expand(d.arg, root))).parent_path());
+      fs::create_symlink(key(Expand(d.arg, root)), at(d.path));
+    }
     if (d.verb == "put") testing::WriteBytes(at(d.path), *(before[key(d.path)] = Expand(d.arg, root)));
     if (d.verb == "has") file_system.whole[key(d.path)] = Expand(d.arg, root);
-    if (d.verb == "out") file_system.whole["data/list.csv"] = Expand(d.text, root);
+    if (d.verb == "out") file_system.whole[file_system.csv] = Expand(d.text, root);
     if (d.verb == "fifo") {
       ASSERT_EQ(mkfifo(at(d.path).string().c_str(), 0600), 0);
     }
-    if (d.verb == "in") testing::WriteBytes(at("data/list.csv"), *(before["data/list.csv"] = expected["out"] = Expand(d.text, root)));
+    if (d.verb == "in") {  // written through the links to the file they lead to
+      testing::WriteBytes(at("data/list.csv"), expected["out"] = Expand(d.text, root));
+      file_system.csv = fs::canonical(at("data/list.csv")).lexically_relative(folder.fs_path()).generic_string();
+      before[file_system.csv] = expected["out"];
+    }
+    if (d.verb == "mode") fs::permissions(at(d.path), fs::perms(std::stoi(d.arg, nullptr, 8)));
     if (d.verb == "cwd") fs::current_path(at(d.path));
     if (d.verb == "readonly") fs::permissions(at(d.path), fs::perms::owner_read | fs::perms::group_read);
     if (d.verb == "fault") {
@@ -249,7 +269,7 @@ TEST_P(UpdateJob, Runs) {
     }
   }
   file_system.cached = before;
-  file_system.whole.try_emplace("data/list.csv", file_system.old_csv = before["data/list.csv"]);
+  file_system.whole.try_emplace(file_system.csv, file_system.old_csv = before[file_system.csv]);
   const auto now = [] {  // the C library's local time, not the one under test
     const std::time_t t = std::time(nullptr);
     char text[32];
@@ -259,6 +279,8 @@ TEST_P(UpdateJob, Runs) {
   std::uint32_t failures = 0;
   const std::u16string csv = Utf8ToWide(root + "\\data\\list.csv");
   std::string message = "(no exception)";
+  for (const Directive& d : GetParam().lines)
+    if (d.verb == "as" && (::setegid(std::stoi(d.path)) != 0 || ::seteuid(std::stoi(d.path)) != 0)) GTEST_SKIP() << "not root";
   const std::string started = now();
   try {
     failures = RunUpdateJob(csv, file_system, &file_system);
@@ -266,12 +288,13 @@ TEST_P(UpdateJob, Runs) {
     message = WideToUtf8(e.message());
   }
   const std::string ended = now();
+  ::seteuid(0), ::setegid(0);  // root again after an `as`
   fs::current_path(previous);
 
   for (const Directive& d : GetParam().lines) {
     if (expected.contains(d.verb) || std::string_view(" calls phases progress copies ").find(" " + d.verb + " ") != std::string::npos)
       expected[d.verb] = Expand(d.text, root);
-    else if (std::string_view(" put fifo in cwd fault log has ls readonly ").find(" " + d.verb + " ") == std::string::npos)
+    else if (std::string_view(" put fifo link mode as in cwd fault log has ls readonly ").find(" " + d.verb + " ") == std::string::npos)
       ADD_FAILURE() << "unknown directive " << d.verb;
     if (d.verb == "log") {  // each entry's time, local and taken during the run, shown as [T]
       const std::string log = testing::ReadBytes(at("data/Orlenta_Error.log"));
@@ -279,6 +302,12 @@ TEST_P(UpdateJob, Runs) {
       for (std::sregex_iterator it(log.begin(), log.end(), stamp), end; it != end; ++it)
         EXPECT_TRUE(it->str(1) >= started && it->str(1) <= ended) << it->str(1) << " not in " << started << ".." << ended;
       EXPECT_EQ(std::regex_replace(log, stamp, "[T] "), Expand(d.text, root));
+    }
+    if (d.verb == "link" && fs::exists(fs::symlink_status(at(d.path)))) {
+      EXPECT_TRUE(fs::is_symlink(at(d.path)) && fs::read_symlink(at(d.path)) == key(Expand(d.arg, root))) << d.path;
+    }
+    if (d.verb == "mode") {  // the mode after the run: the second number, else the first
+      EXPECT_EQ(fs::status(at(d.path)).permissions(), fs::perms(std::stoi(d.arg.substr(d.arg.find(' ') + 1), nullptr, 8)));
     }
     if (d.verb == "has") {
       EXPECT_EQ(testing::ReadBytes(at(d.path)), Expand(d.arg, root)) << d.path;
@@ -300,7 +329,7 @@ TEST_P(UpdateJob, Runs) {
   }
   if (expected["error"] != "(no exception)") return;
   EXPECT_EQ(std::to_string(failures), expected["fails"]);
-  EXPECT_FALSE(fs::exists(at("data/list.csv.tmp")));
+  EXPECT_FALSE(fs::exists(at(file_system.csv + ".tmp")));
   EXPECT_GT(file_system.new_cuts, 0);  // the new CSV was seen on stable storage, and checked
 }
 

@@ -74,7 +74,9 @@ class File {
  public:
   enum class Mode {
     kRead,            // existing file, read only; never a pipe or a device
-    kWriteTruncate,   // created, or truncated to length 0
+    kWriteNew,        // a new empty file in place of any file of that name
+                      // (whose readers never see what is written); only
+                      // this user may open it until CarryPermissions
     kAppendShared,    // created when missing; every write goes to the end;
                       // other processes may read and write meanwhile
   };
@@ -139,6 +141,18 @@ class FileSystem {
 
   /// Opens `path`; nullopt when it cannot (also when it names a folder).
   virtual std::optional<File> OpenFile(std::u16string_view path, File::Mode mode);
+
+  /// The file that `path` names once the symbolic links that stand for the
+  /// file itself are followed (as many as the OS follows); `path` itself,
+  /// spelled as given, when it is no link or cannot be resolved.
+  virtual std::u16string FinalPath(std::u16string_view path);
+
+  /// Gives `file`, just opened with kWriteNew and still empty, who may use
+  /// `original` (POSIX: its mode less setuid/setgid, narrowed so that no one
+  /// it keeps out gets in; Windows: its DACL) and what else the process may
+  /// carry over: owner and group, and on Windows the SACL, the attributes and
+  /// the creation time. False only when the permissions cannot be read or set.
+  virtual bool CarryPermissions(File& file, std::u16string_view original);
 
   /// Reads up to `size` bytes into `buffer`: the count read, 0 at the end of
   /// the file, -1 on a read error.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -413,14 +414,21 @@ std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mo
   std::string native;
   if (!ToNativePath(path, native)) return std::nullopt;
   int flags = O_RDONLY;
+  mode_t bits = 0666;
   switch (mode) {
     // O_NONBLOCK: a named pipe without a writer must not wait forever; it is
     // refused below, and a regular file reads the same with it.
     case File::Mode::kRead: flags = O_RDONLY | O_NONBLOCK; break;
-    case File::Mode::kWriteTruncate: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case File::Mode::kWriteNew:
+      // A file already of that name may be open to a reader, or be a link:
+      // it goes, and what is written lands in a file of the owner's alone.
+      ::unlink(native.c_str());
+      flags = O_WRONLY | O_CREAT | O_EXCL;
+      bits = 0600;
+      break;
     case File::Mode::kAppendShared: flags = O_WRONLY | O_APPEND | O_CREAT; break;
   }
-  const int fd = OpenRetrying(native.c_str(), flags, 0666);
+  const int fd = OpenRetrying(native.c_str(), flags, bits);
   if (fd < 0) return std::nullopt;
   File file(fd);
   if (mode == File::Mode::kRead) {
@@ -430,6 +438,37 @@ std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mo
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   }
   return file;
+}
+
+std::u16string FileSystem::FinalPath(std::u16string_view path) {
+  std::string native, target(PATH_MAX, '\0');
+  if (!ToNativePath(path, native)) return std::u16string(path);
+  std::string at = native;
+  struct stat info;
+  // As many links as the kernel follows in one lookup (MAXSYMLINKS).
+  for (int hop = 0; hop < 40 && ::lstat(at.c_str(), &info) == 0 && S_ISLNK(info.st_mode); ++hop) {
+    const ssize_t length = ::readlink(at.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) == target.size()) return std::u16string(path);
+    // A relative target starts from the link's folder.
+    at = (target[0] == '/' ? std::string() : at.substr(0, at.rfind('/') + 1)) +
+         target.substr(0, static_cast<std::size_t>(length));
+  }
+  return at == native ? std::u16string(path) : DecodeUtf8(at);
+}
+
+bool FileSystem::CarryPermissions(File& file, std::u16string_view original) {
+  std::string native;
+  struct stat info;
+  const int fd = static_cast<int>(file.handle_);
+  if (fd < 0 || !ToNativePath(original, native) || ::stat(native.c_str(), &info) != 0) return false;
+  mode_t bits = info.st_mode & 01777;
+  // Only root may give a file away, and anyone else only to a group of
+  // theirs. Where the CSV's group cannot follow, the group the file has
+  // instead may hold other people: it gets no more than everyone else.
+  if (::fchown(fd, info.st_uid, info.st_gid) != 0 &&
+      ::fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0)
+    bits &= ~mode_t{070} | (bits & 07) << 3;
+  return ::fchmod(fd, bits) == 0;
 }
 
 File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }

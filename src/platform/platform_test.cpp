@@ -9,7 +9,11 @@
 
 #include "support/test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -81,7 +85,7 @@ std::string PlatformTest::Do(const std::string& op, const std::u16string& a, con
   if (op == "kind") return kKinds[static_cast<int>(files.QueryPath(a))];
   if (op == "read") return ReadBytes(Disk(a));
   if (op == "write" || op == "append")
-    return files.OpenFile(a, op == "write" ? kWriteTruncate : kAppendShared) ? "opens" : "fails";
+    return files.OpenFile(a, op == "write" ? kWriteNew : kAppendShared) ? "opens" : "fails";
   if (op == "key") return *ConvertUtf16ToUtf8(PathCompareKey(a));
   if (op == "at") {
     const std::string kind = Do("kind", a, b);
@@ -126,7 +130,7 @@ TEST_F(PlatformTest, Operations) {
 }
 
 TEST_F(PlatformTest, TruncatedThenAppendedToByAWriterThatLetsAReaderIn) {
-  auto out = files.OpenFile(temp.Join(kName), kWriteTruncate);
+  auto out = files.OpenFile(temp.Join(kName), kWriteNew);
   ASSERT_TRUE(out && out->Size() == 0u && files.Write(*out, "1\0"s) && out->Close());
   auto log = files.OpenFile(temp.Join(kName), kAppendShared);
   auto in = log && files.Write(*log, "234") ? files.OpenFile(temp.Join(kName), kRead) : std::nullopt;
@@ -139,7 +143,38 @@ TEST_F(PlatformTest, TruncatedThenAppendedToByAWriterThatLetsAReaderIn) {
   EXPECT_FALSE(files.Write(*in, "x"));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// A file that only SYSTEM may change and everyone may read, hidden and
+// read-only: the new one is so too, though created for its owner alone.
+// Wine keeps no creation time (it reports the last write's).
+TEST(CarryPermissionsTest, WindowsDaclAndAttributes) {
+  orlenta::testing::TempFolder temp;
+  FileSystem fs;
+  const std::u16string from = temp.Join(u"list.csv"), to = temp.Join(u"list.csv.tmp");
+  const auto wide = [](const std::u16string& path) { return reinterpret_cast<const wchar_t*>(path.c_str()); };
+  const auto dacl = [&](const std::u16string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t* text = nullptr;
+    GetNamedSecurityInfoW(wide(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                          nullptr, &descriptor);
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                         &text, nullptr);
+    const std::wstring shown = text ? text : L"(none)";
+    return LocalFree(descriptor), LocalFree(text), shown;
+  };
+  WriteBytes(temp.fs_path() / "list.csv", "old");
+  PSECURITY_DESCRIPTOR shared = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FR;;;WD)",
+                                                                   SDDL_REVISION_1, &shared, nullptr) &&
+              SetFileSecurityW(wide(from), DACL_SECURITY_INFORMATION, shared));
+  LocalFree(shared);
+  ASSERT_TRUE(SetFileAttributesW(wide(from), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+  std::optional<File> file = fs.OpenFile(to, kWriteNew);
+  ASSERT_TRUE(file && fs.CarryPermissions(*file, from) && fs.Write(*file, "new") && file->Close());
+  EXPECT_EQ(dacl(to), dacl(from));
+  EXPECT_EQ(GetFileAttributesW(wide(to)), GetFileAttributesW(wide(from)));
+}
+#else
 // The kernel refuses copy_file_range across file systems (EXDEV): the copy
 // then reads and writes, and must still copy everything. Each copy and each
 // file, closed or gone, releases its descriptors: 100 fit under a limit of 32.

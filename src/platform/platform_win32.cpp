@@ -7,11 +7,13 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <shobjidl.h>
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 namespace orlenta::platform {
 namespace {
@@ -48,6 +50,20 @@ class ScopedHandle {
 };
 
 HANDLE ToHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+/// Creation attributes under which only the new file's owner may open it;
+/// nullptr when they could not be made.
+SECURITY_ATTRIBUTES* OwnerOnly() {
+  static SECURITY_ATTRIBUTES attributes = [] {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;  // kept for the process's life
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)", SDDL_REVISION_1,
+                                                         &descriptor, nullptr);
+    return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+  }();
+  return attributes.lpSecurityDescriptor != nullptr ? &attributes : nullptr;
+}
 
 constexpr std::intptr_t kClosed = -1;  // INVALID_HANDLE_VALUE as an integer
 
@@ -219,14 +235,26 @@ std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mo
   DWORD access = GENERIC_READ;
   DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   DWORD disposition = OPEN_EXISTING;
+  SECURITY_ATTRIBUTES* security = nullptr;
   switch (mode) {
     case File::Mode::kRead:
       break;
-    case File::Mode::kWriteTruncate:
-      access = GENERIC_WRITE;
+    case File::Mode::kWriteNew: {
+      // A file already of that name may be open to a reader: it goes (a
+      // read-only one too), and what is written lands in a file of the
+      // owner's alone, which CarryPermissions then opens to others.
+      const DWORD stale = GetFileAttributesW(AsWide(*win));
+      if (stale != INVALID_FILE_ATTRIBUTES &&
+          (stale & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(AsWide(*win), stale & ~FILE_ATTRIBUTE_READONLY);
+      DeleteFileW(AsWide(*win));
+      access = GENERIC_WRITE | WRITE_DAC | WRITE_OWNER;
       share = FILE_SHARE_READ;
-      disposition = CREATE_ALWAYS;
+      disposition = CREATE_NEW;
+      security = OwnerOnly();
+      if (security == nullptr) return std::nullopt;
       break;
+    }
     case File::Mode::kAppendShared:
       // Append-only access makes every write land at the current end, also
       // when another process has written meanwhile.
@@ -235,9 +263,127 @@ std::optional<File> FileSystem::OpenFile(std::u16string_view path, File::Mode mo
       break;
   }
   const HANDLE handle =
-      CreateFileW(AsWide(*win), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(AsWide(*win), access, share, security, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
   return File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+namespace {
+
+/// What GetFinalPathNameByHandleW names for the file or folder that `path`
+/// opens, links followed; empty when that cannot be had.
+std::u16string FinalPathOf(const std::u16string& path) {
+  const auto win = ToWinPath(path);
+  if (!win) return {};
+  const ScopedHandle opened(CreateFileW(AsWide(*win), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!opened.valid()) return {};
+  std::u16string final(MAX_PATH, u'\0');
+  for (;;) {
+    const DWORD length = GetFinalPathNameByHandleW(
+        opened.get(), reinterpret_cast<wchar_t*>(final.data()), static_cast<DWORD>(final.size()),
+        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return {};
+    const bool fits = length < final.size();
+    final.resize(length);  // when it did not fit, `length` counts the NUL
+    if (fits) return final;
+  }
+}
+
+/// The parts `parts` of the security descriptor of `file`; empty when they
+/// cannot be read.
+std::vector<BYTE> SecurityOf(HANDLE file, SECURITY_INFORMATION parts) {
+  DWORD size = 0;
+  GetKernelObjectSecurity(file, parts, nullptr, 0, &size);
+  std::vector<BYTE> descriptor(size);
+  if (size == 0 || !GetKernelObjectSecurity(file, parts, descriptor.data(), size, &size))
+    descriptor.clear();
+  return descriptor;
+}
+
+// An SACL is read and written only with SeSecurityPrivilege enabled, which a
+// token that holds it (an elevated administrator's) keeps off until asked.
+void EnableSecurityPrivilege() {
+  [[maybe_unused]] static const bool asked = [] {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+    TOKEN_PRIVILEGES privileges = {1, {{{}, SE_PRIVILEGE_ENABLED}}};
+    if (LookupPrivilegeValueW(nullptr, SE_SECURITY_NAME, &privileges.Privileges[0].Luid))
+      AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+    return true;
+  }();
+}
+
+}  // namespace
+
+// A link is told from the file's own name by where the name leads: the file
+// that `path` opens sits elsewhere, or under another name, than `path` in
+// its folder says. Links in the folders above need nothing here.
+std::u16string FileSystem::FinalPath(std::u16string_view path) {
+  const std::u16string given(path);
+  if (given.find(u'\0') != std::u16string::npos) return given;
+  const std::u16string full = IsNamespacePath(given) ? given : FullPathOf(given);
+  const std::size_t cut = full.find_last_of(u'\\');
+  if (cut == std::u16string::npos) return given;
+  const std::u16string file = FinalPathOf(given);
+  std::u16string folder = FinalPathOf(full.substr(0, cut + 1));
+  if (file.empty() || folder.empty()) return given;
+  if (!folder.ends_with(u'\\')) folder += u'\\';
+  return PathCompareKey(file) == PathCompareKey(folder + full.substr(cut + 1)) ? given : file;
+}
+
+// The descriptor is set as read, not recomputed from the folder as
+// SetSecurityInfo would (Wine's SetSecurityInfo also widens a private file
+// to everyone's), so the new CSV has exactly the old one's.
+bool FileSystem::CarryPermissions(File& file, std::u16string_view original) {
+  const auto win = ToWinPath(original);
+  if (!win || file.handle_ == kClosed) return false;
+  const HANDLE to = ToHandle(file.handle_);
+  EnableSecurityPrivilege();
+  SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                               DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION;
+  const auto open = [&](DWORD access) {
+    return CreateFileW(AsWide(*win), access | READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  HANDLE handle = open(ACCESS_SYSTEM_SECURITY);
+  if (handle == INVALID_HANDLE_VALUE) {
+    parts &= ~SACL_SECURITY_INFORMATION;  // an SACL the process may not read is left out
+    handle = open(0);
+  }
+  const ScopedHandle from(handle);
+  if (!from.valid()) return false;
+  // A file system that keeps no permissions (FAT) has no one to keep out.
+  DWORD flags = 0;
+  if (!GetVolumeInformationByHandleW(from.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+      (flags & FILE_PERSISTENT_ACLS)) {
+    std::vector<BYTE> descriptor = SecurityOf(from.get(), parts);
+    if (descriptor.empty() || !SetKernelObjectSecurity(to, DACL_SECURITY_INFORMATION, descriptor.data()))
+      return false;
+    // An owner only an administrator may set stays the user's.
+    SetKernelObjectSecurity(to, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
+                            descriptor.data());
+    const ScopedHandle audit((parts & SACL_SECURITY_INFORMATION)
+                                 ? ReOpenFile(to, ACCESS_SYSTEM_SECURITY, kShareAll, 0)
+                                 : INVALID_HANDLE_VALUE);
+    if (audit.valid()) SetKernelObjectSecurity(audit.get(), SACL_SECURITY_INFORMATION, descriptor.data());
+  }
+  // After the DACL: Wine maps both onto the file's mode, the read-only
+  // attribute last.
+  FILE_BASIC_INFO basic;
+  if (GetFileInformationByHandleEx(from.get(), FileBasicInfo, &basic, sizeof basic)) {
+    constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                                FILE_ATTRIBUTE_TEMPORARY;
+    FILE_BASIC_INFO carried = {};  // times of 0 are left as they are
+    carried.CreationTime = basic.CreationTime;
+    carried.FileAttributes = (basic.FileAttributes & kSettable) ? basic.FileAttributes & kSettable
+                                                                : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(to, FileBasicInfo, &carried, sizeof carried);
+  }
+  return true;
 }
 
 File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }

@@ -173,6 +173,9 @@ def run_row(runner, row, root):
     for name, source in row.get("files", {}).items():
         shutil.copyfile(os.path.join(folder, source), os.path.join(base, name))
     csv = os.path.join(base, row.get("csv_name", "list.csv"))
+    if "link" in row:
+        os.makedirs(os.path.dirname(os.path.join(base, row["link"])), exist_ok=True)
+        os.symlink(row["link"], csv)
     if "csv" in row:
         lines = row["csv"].replace("{dir}", runner.spell(base)).split("\r\n")
         lines[-2:-1] *= row.get("repeat", 1)  # the last row many times over, for a job that takes a while
@@ -189,6 +192,7 @@ def run_row(runner, row, root):
     expect(out.boxes == [box], "boxes: expected [%r], got %r" % (box, out.boxes))
     expect(out.exit_code == row["exit"], "exit code %r, expected %r" % (out.exit_code, row["exit"]))
     expect(out.processing or not row.get("window"), "no processing window seen while the job ran")
+    expect("link" not in row or os.path.islink(csv) and os.readlink(csv) == row["link"], "the link was replaced")
     after = row.get("after")
     wanted = (before if after == "untouched" else after.encode("utf-8") if after is not None
               else Path(HERE, row["after_file"]).read_bytes() if "after_file" in row else None)
