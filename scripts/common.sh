@@ -1,9 +1,16 @@
-# Shared by run.sh, test.sh, docs/screenshots.sh, the end-to-end harness and the benchmark:
-# installs what a build needs, and starts the one private X display and Wine
-# server that every run of Orlenta.exe here goes through.
+# Shared by run.sh, test.sh, docs/screenshots.sh, the end-to-end harness, the
+# benchmark and the Windows build's ctest: installs what a build needs, and
+# starts the one private X display and Wine server that every run of
+# Orlenta.exe here goes through.
 #
 # Run directly, it wraps a command in that display and server:
 #   bash scripts/common.sh with-wine path/to/Orlenta.exe COMMAND [ARGS...]
+# or keeps them for the tests of a Windows build folder (ctest's fixture wine):
+#   bash scripts/common.sh wine-up BUILD          starts them for BUILD/bin/Orlenta.exe and
+#                                                 leaves them running
+#   bash scripts/common.sh in-wine BUILD COMMAND  runs COMMAND inside them
+#   bash scripts/common.sh wine-down BUILD        ends them
+# Where Wine is missing, wine-up and in-wine exit 77, which ctest counts as skipped.
 # shellcheck shell=bash
 
 # What the native build, its tests and the benchmarks need.
@@ -121,18 +128,29 @@ orlenta_warm_up() {
   done
 }
 
+# orlenta_end PID NAME: ends PID, if it still runs NAME, and waits until it
+# has gone, also when another shell started it (wine-up's, for wine-down).
+orlenta_end() {
+  local _
+  case "$(cat "/proc/$1/comm" 2>/dev/null)" in "$2"*) ;; *) return 0 ;; esac
+  kill "$1" 2>/dev/null || return 0
+  wait "$1" 2>/dev/null
+  for _ in $(seq 1 50); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+}
+
 # Ends the Wine server (with the prefix's own services) and the Xvfb that
-# this shell started.
+# this shell, or the wine-up whose session it read, started.
 orlenta_stop() {
   if [ -n "${ORLENTA_WINESERVER_PID:-}" ]; then
     wineserver -k 2>/dev/null || true
-    kill "$ORLENTA_WINESERVER_PID" 2>/dev/null || true
-    wait "$ORLENTA_WINESERVER_PID" 2>/dev/null || true
+    orlenta_end "$ORLENTA_WINESERVER_PID" wineserver
     ORLENTA_WINESERVER_PID=
   fi
   if [ -n "${ORLENTA_XVFB_PID:-}" ]; then
-    kill "$ORLENTA_XVFB_PID" 2>/dev/null || true
-    wait "$ORLENTA_XVFB_PID" 2>/dev/null || true
+    orlenta_end "$ORLENTA_XVFB_PID" Xvfb
     ORLENTA_XVFB_PID=
   fi
 }
@@ -149,14 +167,62 @@ orlenta_start_test_wine() {
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-  if [ "${1:-}" != with-wine ] || [ $# -lt 3 ]; then
+  case "${1:-}" in
+    with-wine | in-wine) least=3 ;;
+    wine-up | wine-down) least=2 ;;
+    *) least=99 ;;
+  esac
+  if [ $# -lt $least ]; then
     echo "usage: bash scripts/common.sh with-wine path/to/Orlenta.exe COMMAND [ARGS...]" >&2
+    echo "       bash scripts/common.sh wine-up|wine-down BUILD" >&2
+    echo "       bash scripts/common.sh in-wine BUILD COMMAND [ARGS...]" >&2
     exit 2
   fi
-  trap orlenta_stop EXIT
-  trap 'exit 1' INT TERM
-  orlenta_start_test_wine "$2" || exit 1
+  if [ "$1" = with-wine ]; then
+    trap orlenta_stop EXIT
+    trap 'exit 1' INT TERM
+    orlenta_start_test_wine "$2" || exit 1
+    shift 2
+    "$@"
+    exit
+  fi
+  command=$1 build=$2 session=$2/wine-session.env
   shift 2
-  "$@"
-  exit
+  if [ "$command" = wine-down ]; then
+    [ -f "$session" ] || exit 0
+    source "$session"
+    orlenta_stop
+    rm -f "$session"
+    exit 0
+  fi
+  for tool in wine Xvfb xdotool; do
+    if ! command -v $tool >/dev/null; then
+      echo "$tool is not installed: the tests under Wine are skipped"
+      exit 77
+    fi
+  done
+  if [ "$command" = wine-up ]; then
+    # A session left by a cut-off run holds the prefix's server, whose desktop
+    # keeps the display it was started with.
+    [ ! -f "$session" ] || (source "$session" && orlenta_stop)
+    rm -f "$session"
+    orlenta_start_test_wine "$build/bin/Orlenta.exe" || { orlenta_stop; exit 1; }
+    declare -p DISPLAY WINEPREFIX WINEDEBUG WINEDLLOVERRIDES ORLENTA_WINE_READY \
+      ORLENTA_XVFB_PID ORLENTA_WINESERVER_PID >"$session"
+    echo "Wine session on display $DISPLAY for $WINEPREFIX"
+    exit 0
+  fi
+  if [ ! -f "$session" ]; then
+    echo "no Wine session in $build (the test wine_up starts it)" >&2
+    exit 1
+  fi
+  source "$session"
+  # Wine's helper processes inherit the output and may outlive the program;
+  # ctest would wait for them on a pipe, not on a file.
+  out=$(mktemp)
+  trap 'rm -f "$out"' EXIT
+  "$@" >"$out" 2>&1
+  status=$?
+  cat "$out"
+  exit $status
 fi

@@ -1,37 +1,36 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang into build/fuzz and runs each for a
-# short while (two at a time) on a copy of its corpus, so the tree stays
-# clean. A crash's input is kept under build/fuzz/crashes/.
-#   ORLENTA_FUZZ_SECONDS=600 tests/fuzz.sh    # a longer run
+# The libFuzzer runs of the native build's ctest (label fuzz):
+#   tests/fuzz.sh build DIR TARGET...   builds the targets with Clang into DIR
+#   tests/fuzz.sh run DIR TARGET        runs one for ORLENTA_FUZZ_SECONDS on its corpus,
+#                                       which it only reads; a crash's input goes to DIR/crashes/
+# Both are skipped (exit 77) without Clang, and without ORLENTA_FUZZ_SECONDS,
+# which the linux test preset sets to 20, so that a plain ctest in the build
+# folder stays deterministic. A longer run:
+#   ORLENTA_FUZZ_SECONDS=600 ctest --test-dir build/linux -L fuzz
 set -uo pipefail
 cd "$(dirname "$0")/.."
-targets=(csv_fuzz text_fuzz relpath_fuzz probe_fuzz)
-seconds=${ORLENTA_FUZZ_SECONDS:-20} build=build/fuzz work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-# Each run leaves its verdict in a file, shown in order once both of a pair end.
-run() {  # libFuzzer stops itself; the hard limit catches a hang outside its own timeout
-  cp -r "fuzz/corpus/$1" "$work/$1"
-  timeout -k 10 $((seconds + 120)) "$build/bin/$1" -max_total_time="$seconds" -timeout=10 \
-    -print_final_stats=1 -artifact_prefix="$build/crashes/$1-" "$work/$1" >"$work/$1.log" 2>&1
-  local rc=$? execs
-  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$1.log")
-  if [ "$rc" -eq 0 ] && [ -n "$execs" ]; then
-    echo "ok    $1: $execs executions in $seconds s"
-  else
-    echo "FAIL  $1:"
-    grep -E 'check failed|ERROR|SUMMARY|deadly signal|Test unit written' "$work/$1.log" | head -n 20
-  fi >"$work/$1.verdict"
-}
-
-if CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DORLENTA_FUZZ=ON -DORLENTA_BUILD_TESTS=OFF \
-     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null && cmake --build "$build" --target "${targets[@]}" -j2; then
-  mkdir -p "$build/crashes"
-  for ((i = 0; i < ${#targets[@]}; i += 2)); do run "${targets[i]}" & run "${targets[i + 1]}" & wait; done
-  for target in "${targets[@]}"; do cat "$work/$target.verdict"; done
-else
-  echo "fuzz: the targets did not build"
+seconds=${ORLENTA_FUZZ_SECONDS:-}
+if [ -z "$seconds" ]; then
+  echo "ORLENTA_FUZZ_SECONDS is not set (ctest --preset linux sets it): no fuzzing"
+  exit 77
 fi
-passed=$(cat "$work"/*.verdict 2>/dev/null | grep -c '^ok')  # a run without a verdict failed
-echo "$passed passed, $((${#targets[@]} - passed)) failed"
-[ "$passed" -eq ${#targets[@]} ]
+if ! command -v clang++ >/dev/null; then
+  echo "clang++ is not installed: no fuzzing"
+  exit 77
+fi
+mode=$1 build=$2
+shift 2
+
+if [ "$mode" = build ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DORLENTA_FUZZ=ON -DORLENTA_BUILD_TESTS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null && cmake --build "$build" --target "$@"
+  exit
+fi
+
+# libFuzzer adds what it finds to the first folder; the corpus stays as it is.
+found=$(mktemp -d)
+trap 'rm -rf "$found"' EXIT
+mkdir -p "$build/crashes"
+# libFuzzer stops itself; the hard limit catches a hang outside its own timeout.
+timeout -k 10 $((seconds + 120)) "$build/bin/$1" -max_total_time="$seconds" -timeout=10 \
+  -print_final_stats=1 -artifact_prefix="$build/crashes/$1-" "$found" "fuzz/corpus/$1"
