@@ -87,10 +87,10 @@ std::string Look() {
 std::string RunAndWatch(const wchar_t* exe, const std::wstring& mode,
                         const std::filesystem::path& folder, DWORD& exit_code) {
   const std::filesystem::path csv = folder / (mode + L".csv");
-  const std::string image = WideToUtf8((folder / "a.png").u16string());
   std::ofstream out(csv, std::ios::binary);
   out << "ID,画像（表）,画像（裏）\r\n";
-  for (int i = 1; i <= kRows; ++i) out << i << "," << image << ",\r\n";
+  for (int i = 1; i <= kRows; ++i)  // one image a row: one image on every row is copied once
+    out << i << "," << WideToUtf8((folder / ("a" + std::to_string(i) + ".png")).u16string()) << ",\r\n";
   out.close();
 
   std::string looks, printed;
@@ -138,8 +138,9 @@ int wmain(int argc, wchar_t** argv) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                        ("orlenta-hung-" + std::to_string(GetCurrentProcessId()));
   std::filesystem::create_directories(folder);
-  std::ofstream(folder / "a.png", std::ios::binary)
-      << std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+  for (int i = 1; i <= kRows; ++i)
+    std::ofstream(folder / ("a" + std::to_string(i) + ".png"), std::ios::binary)
+        << std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
   int failed = 0;
   const auto report = [&](bool ok, const char* format, auto... values) {
     failed += !ok;
