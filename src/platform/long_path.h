@@ -31,17 +31,6 @@ bool IsNamespacePath(std::u16string_view path);
 /// or \\?\UNC\server\share\... when `full` is a UNC path.
 std::u16string WidenPath(std::u16string_view path, std::u16string_view full, std::size_t limit);
 
-/// The full form of `path` as GetFullPathNameW computes it, resolved against
-/// `current_folder` (a full path: C:\work or \\server\share\work): both
-/// separators become '\', doubled separators one, "." and ".." components are
-/// resolved (".." never above the drive or the share), and a trailing
-/// separator stays. A rooted path (\x) takes the current drive or share; a
-/// drive-relative one (D:x) the current folder when it is on that drive, else
-/// the drive's root. Not modelled: the dots and spaces Windows strips from the
-/// end of a name, device names, and namespace paths (returned as written).
-/// Empty for an empty path, for which the call fails.
-std::u16string ResolveFullPath(std::u16string_view path, std::u16string_view current_folder);
-
 /// Windows only (defined by the Win32 layer): `path` as the file calls there
 /// hand it over, by WidenPath on GetFullPathNameW's full form against the
 /// process's current folder.
