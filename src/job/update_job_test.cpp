@@ -374,12 +374,14 @@ std::string RunAndDescribe(const std::map<std::string, std::string>& files, unsi
     testing::WriteBytes(folder.fs_path() / name, std::regex_replace(bytes, std::regex(R"(\$)"), run.root));
     if (name.find("ro") != std::string::npos) fs::permissions(folder.fs_path() / name, fs::perms::owner_read);
   }
-  const fs::path previous = fs::current_path();
+  const fs::path previous = std::filesystem::current_path();
   fs::current_path(folder.fs_path());
   run.left += std::to_string(RunUpdateJob(Utf8ToWide(run.root + "/data/list.csv"), run, &run, threads)) + "\n";
   fs::current_path(previous);
+  std::set<std::string> left;  // by name, whichever was written first
   for (const auto& entry : fs::recursive_directory_iterator(folder.fs_path() / "data"))
-    if (entry.is_regular_file()) run.left += entry.path().string() + ":\n" + testing::ReadBytes(entry.path()) + "\n";
+    if (entry.is_regular_file()) left.insert(entry.path().string() + ":\n" + testing::ReadBytes(entry.path()) + "\n");
+  run.left = std::accumulate(left.begin(), left.end(), run.left);
   run.left = std::regex_replace(run.left, std::regex(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\])"), "[T]");
   for (std::size_t at; (at = run.left.find(run.root)) != std::string::npos;) run.left.replace(at, run.root.size(), "$");
   return run.left;
