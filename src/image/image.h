@@ -37,10 +37,12 @@ class CopyLedger {
 
 /// A placed image cell: its new text, and the destination when this cell
 /// wrote it or found it in place (which must reach stable storage before a
-/// CSV names it), else empty.
+/// CSV names it), else empty; `written_out` is the caller's, for whether
+/// that destination is already on its way there.
 struct Placement {
   std::string cell;
   std::u16string written;
+  bool written_out = false;
 };
 
 /// The file that an image cell's `path` names: `path` itself from the

@@ -110,11 +110,13 @@ bool RetryWhileBusy(platform::FileSystem& fs, Attempt attempt) {
 
 // Writes the whole table into `path`, with the permissions of `original`,
 // and brings it to stable storage together with `named`, the files this run
-// wrote that the table's cells name or that alone hold what it blanked: the
-// CSV may take the new text only once nothing it relies on can still be lost.
+// wrote that the table's cells name or that alone hold what it blanked (the
+// first `written_out` of them already written out): the CSV may take the
+// new text only once nothing it relies on can still be lost.
 void WriteTemporaryFile(const std::u16string& path, const std::u16string& original,
                         const CsvTable& table, bool with_bom,
-                        std::span<const std::u16string> named, platform::FileSystem& fs) {
+                        std::span<const std::u16string> named, std::size_t written_out,
+                        platform::FileSystem& fs) {
   std::optional<platform::File> file = fs.OpenFile(path, platform::File::Mode::kWriteNew);
   if (!file) Fail(kCannotOpenTemp, path);
   // The new CSV is readable by no one the old one kept out.
@@ -123,7 +125,7 @@ void WriteTemporaryFile(const std::u16string& path, const std::u16string& origin
   SerializeCsv(table, with_bom, [&](std::string_view chunk) {
     if (written) written = fs.Write(*file, chunk);
   });
-  std::size_t done = 0;
+  std::size_t done = written_out;
   if (!written || !RetryWhileBusy(fs, [&] { return fs.MakeDurable(*file, named, done); }) ||
       !file->Close())
     Fail(kCannotWriteTemp, path);
@@ -232,7 +234,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   // The image cells are placed ahead on the pool, at most `window` cells
   // beyond the one being settled, and settled here in row order: the cell's
   // text, the log entry with its row as it stands then, the count.
-  std::vector<std::u16string> named;  // what the new CSV relies on, in row order
+  std::vector<std::u16string> named, later;  // what the new CSV relies on, written out or not yet
   bool logged = false;                // the log holds an entry of this run
   std::size_t next = 2;  // the next cell to hand out: row * 2, plus 1 for the back
   const auto hand_out = [&] {
@@ -244,7 +246,10 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
       if (groups.ReadsLog(group) && !pending.empty()) return;  // only at its turn
       const std::u16string* folder = next % 2 == 0 ? &front_folder : &back_folder;
       pending.push_back(pool.Submit(group, [&fs, &ledger, &csv_folder, folder, cell = std::move(cell)] {
-        return PlaceImage(cell, *folder, csv_folder, fs, ledger);
+        Placement placed = PlaceImage(cell, *folder, csv_folder, fs, ledger);
+        // A new copy goes out to the disk at once, beside the other copies.
+        placed.written_out = !placed.written.empty() && fs.WriteOut(placed.written) == platform::Outcome::kDone;
+        return placed;
       }));
     }
   };
@@ -256,7 +261,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
     try {
       Placement placed = placement.get();  // rethrows what the placement threw
       table.SetField(row, column, placed.cell);
-      if (!placed.written.empty()) named.push_back(std::move(placed.written));
+      if (!placed.written.empty()) (placed.written_out ? named : later).push_back(std::move(placed.written));
       return;
     } catch (const AppException& e) {
       failure = e.message();
@@ -281,8 +286,10 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   std::u16string temp_path = target;
   temp_path.append(kTempSuffix);
   if (progress != nullptr) progress->Saving();
+  const std::size_t written_out = named.size();
+  named.insert(named.end(), later.begin(), later.end());
   if (logged) named.push_back(log_path);
-  WriteTemporaryFile(temp_path, target, table, with_bom, named, fs);
+  WriteTemporaryFile(temp_path, target, table, with_bom, named, written_out, fs);
   if (!RetryWhileBusy(fs, [&] { return fs.ReplaceFileAtomically(temp_path, target); }))
     Fail(kCannotReplace, csv_path);
   return failures;

@@ -105,11 +105,11 @@ class File {
 /// overrides only the call it wants to fail. Nothing here throws on a
 /// failure of the OS: each result says what happened.
 ///
-/// Threads: QueryPath, CopyFileReplacing, QueryFileIdentity, OpenFile for
-/// reading, Read and File's own calls may run on several threads at once
-/// (each thread on its own File), as the job's copying threads do; the
-/// others run on the job's thread only. A test's file system that overrides
-/// the former must be as safe.
+/// Threads: QueryPath, CopyFileReplacing, QueryFileIdentity, WriteOut,
+/// OpenFile for reading, Read and File's own calls may run on several
+/// threads at once (each thread on its own File), as the job's copying
+/// threads do; the others run on the job's thread only. A test's file system
+/// that overrides the former must be as safe.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -160,6 +160,12 @@ class FileSystem {
 
   /// Writes all of `data`. False when not every byte was written.
   virtual bool Write(File& file, std::string_view data);
+
+  /// Starts bringing the closed file at `path`, which this process wrote or
+  /// placed, to stable storage ahead of MakeDurable (Windows: writes its data
+  /// out now; POSIX: nothing, MakeDurable's one syncfs covers it). kBusy when
+  /// another process holds it without sharing; MakeDurable then does it.
+  virtual Outcome WriteOut(std::u16string_view path);
 
   /// Brings `file` (open for writing) and the closed files at `written`,
   /// which this process wrote or placed, to stable storage, their data and

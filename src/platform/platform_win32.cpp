@@ -454,10 +454,10 @@ std::optional<DWORD> VolumeOf(HANDLE file) {
 }
 
 /// Writes out the data of the closed file at `path`, so that a full flush of
-/// its volume makes it durable; a file on another volume than `volume`, or
-/// every file where the cheap call is missing, is flushed in full instead.
-/// kBusy when another process holds the file without write sharing.
-Outcome WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
+/// its volume makes it durable; a file on another volume than `volume`
+/// (when given), or every file where the cheap call is missing, is flushed in
+/// full instead. kBusy when another process holds it without write sharing.
+Outcome WriteOutFile(const std::u16string& path, std::optional<DWORD> volume, bool any_volume) {
   const auto win = ToWinPath(path);
   if (!win) return Outcome::kFailed;
   const auto open = [&] {
@@ -483,7 +483,7 @@ Outcome WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
       const FlushBuffersFileEx flush = FindFlushBuffersFileEx();
       struct { void* status; ULONG_PTR information; } io = {};  // IO_STATUS_BLOCK
       // A system that refuses the data-only flag still takes the full flush.
-      done = (flush != nullptr && volume && VolumeOf(file.get()) == volume &&
+      done = (flush != nullptr && (any_volume || (volume && VolumeOf(file.get()) == volume)) &&
               flush(file.get(), kFlushFileDataOnly, nullptr, 0, &io) >= 0) ||
              FlushFileBuffers(file.get()) != 0;
     }
@@ -492,19 +492,49 @@ Outcome WriteOut(const std::u16string& path, std::optional<DWORD> volume) {
   return done ? Outcome::kDone : Outcome::kFailed;
 }
 
+/// The volume of the folder that holds `path`; nullopt when it cannot be opened.
+std::optional<DWORD> FolderVolumeOf(std::u16string_view path) {
+  const std::size_t slash = path.find_last_of(u"\\/");
+  const auto win = ToWinPath(path.substr(0, slash == std::u16string_view::npos ? 0 : slash));
+  if (!win) return std::nullopt;
+  const ScopedHandle folder(CreateFileW(AsWide(*win), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return folder.valid() ? VolumeOf(folder.get()) : std::nullopt;
+}
+
 }  // namespace
+
+// Right after a copy, on the copying thread: the data goes out while other
+// copies are made. Where the cheap call is missing, that is the full flush.
+Outcome FileSystem::WriteOut(std::u16string_view path) {
+  return WriteOutFile(std::u16string(path), std::nullopt, true);
+}
 
 // In a batch: each written file's data goes out to the device first, then one
 // FlushFileBuffers of `file` commits the volume's log and flushes the
-// device's cache, which covers them all.
+// device's cache, which covers them all. A file written out before this
+// (WriteOut) in a folder on another volume gets a full flush of its own.
 Outcome FileSystem::MakeDurable(File& file, std::span<const std::u16string> written,
                                 std::size_t& done) {
   if (file.handle_ == kClosed) return Outcome::kFailed;
   const HANDLE handle = ToHandle(file.handle_);
   const std::optional<DWORD> volume =
       FindFlushBuffersFileEx() != nullptr ? VolumeOf(handle) : std::nullopt;
+  if (volume) {
+    std::vector<std::pair<std::u16string_view, bool>> folders;  // the copies share a few
+    for (std::size_t i = 0; i < done; ++i) {
+      const std::u16string_view folder = std::u16string_view(written[i]).substr(
+          0, std::u16string_view(written[i]).find_last_of(u"\\/") + 1);
+      auto seen = std::find_if(folders.begin(), folders.end(), [&](auto& f) { return f.first == folder; });
+      if (seen == folders.end())
+        seen = folders.insert(folders.end(), {folder, FolderVolumeOf(written[i]) != volume});
+      if (seen->second && WriteOutFile(written[i], std::nullopt, false) != Outcome::kDone)
+        return Outcome::kFailed;
+    }
+  }
   for (; done < written.size(); ++done) {
-    const Outcome outcome = WriteOut(written[done], volume);
+    const Outcome outcome = WriteOutFile(written[done], volume, false);
     if (outcome != Outcome::kDone) return outcome;
   }
   return FlushFileBuffers(handle) != 0 ? Outcome::kDone : Outcome::kFailed;
