@@ -51,8 +51,15 @@ void CellPool::RunNext(std::unique_lock<std::mutex>& lock) {
   --running_;
   ran_.push_back(std::move(task));
   group.running = false;
-  if (group.next == group.waiting.size()) groups_.erase(key);
-  else ready_.push_back(key);
+  if (group.next == group.waiting.size()) {
+    groups_.erase(key);
+    return;
+  }
+  if (group.next >= 64) {  // a group that never runs dry (one image on every row) keeps what waits
+    group.waiting.erase(group.waiting.begin(), group.waiting.begin() + static_cast<std::ptrdiff_t>(group.next));
+    group.next = 0;
+  }
+  ready_.push_back(key);
 }
 
 void CellPool::Work() {
