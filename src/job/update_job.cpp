@@ -107,14 +107,6 @@ class CellGroups {
   std::uint64_t log_;
 };
 
-// Whether at least `count` image cells are not empty.
-bool HasImageCells(const CsvTable& table, std::size_t front, std::size_t back, std::size_t count) {
-  for (std::size_t row = 1; row < table.row_count() && count > 0; ++row)
-    for (const std::size_t column : {front, back})
-      if (column < table.field_count(row) && !table.field(row, column).empty() && count > 0) --count;
-  return count == 0;
-}
-
 [[noreturn]] void Fail(std::u16string_view prefix, std::u16string_view subject) {
   std::u16string message;
   message.reserve(prefix.size() + subject.size());
@@ -232,7 +224,20 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   const std::size_t back = FindColumn(table, kBackColumn);
   const std::size_t width = std::max(front, back) + 1;
 
-  if (!threads) threads = HasImageCells(table, front, back, kPoolThreshold) ? kCopyThreads : 0;
+  // One look at every image cell before the pass (a table of millions of
+  // rows is read once here): how many there are, and which name their own
+  // copies, by row * 2, plus 1 for the back.
+  std::size_t images = 0;
+  std::vector<std::size_t> own_copies;
+  for (std::size_t row = 1; row < table.row_count(); ++row) {
+    for (std::size_t side = 0; side < 2; ++side) {
+      const std::string_view cell = table.field(row, side == 0 ? front : back);
+      if (cell.empty()) continue;
+      ++images;
+      if (OwnCopyCandidate(cell, side == 0 ? front_folder : back_folder)) own_copies.push_back(row * 2 + side);
+    }
+  }
+  if (!threads) threads = images >= kPoolThreshold ? kCopyThreads : 0;
   const std::size_t window = *threads == 0 ? 1 : kCellsAheadPerThread * *threads;
   const CellGroups groups;
   CopyLedger ledger;
@@ -242,18 +247,15 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
   // A copy that the CSV names keeps its image against any other image of
   // that name, whichever row comes first: the cells that name their own
   // copies claim them before the pass (reading only, on the pool too).
-  for (std::size_t row = 1; row < table.row_count(); ++row) {
-    for (const auto& [column, folder] : {std::pair{front, &front_folder}, {back, &back_folder}}) {
-      if (column >= table.field_count(row)) continue;
-      std::optional<std::u16string> path = OwnCopyCandidate(table.field(row, column), *folder);
-      if (!path) continue;
-      if (pending.size() == window) pending.front().get(), pending.pop_front();
-      pending.push_back(pool.Submit(groups.Of(table.field(row, column)),
-                                    CellPool::Task([&fs, &ledger, &csv_folder, folder, path = std::move(*path)] {
-                                      ClaimOwnCopy(path, *folder, csv_folder, fs, ledger);
-                                      return Placement{};
-                                    })));
-    }
+  for (const std::size_t cell_at : own_copies) {
+    const std::string_view cell = table.field(cell_at / 2, cell_at % 2 == 0 ? front : back);
+    const std::u16string* folder = cell_at % 2 == 0 ? &front_folder : &back_folder;
+    if (pending.size() == window) pending.front().get(), pending.pop_front();
+    pending.push_back(pool.Submit(groups.Of(cell),
+                                  CellPool::Task([&fs, &ledger, &csv_folder, folder, path = *OwnCopyCandidate(cell, *folder)] {
+                                    ClaimOwnCopy(path, *folder, csv_folder, fs, ledger);
+                                    return Placement{};
+                                  })));
   }
   for (; !pending.empty(); pending.pop_front()) pending.front().get();
 
