@@ -18,7 +18,7 @@
 #include <thread>
 #include <utility>
 
-#include "support/test_support.h"
+#include "support/case_table.h"
 #include "text/app_exception.h"
 #include "text/text.h"
 
@@ -43,61 +43,14 @@ constexpr std::string_view kTable =
 #include "job/update_job_cases.txt"
     ;
 
+// A line of a case: VERB PATH ARG, and TEXT, all that follows the verb.
 struct Directive {
-  std::string verb, path, arg, text;  // path: the first word after the verb, arg: what follows it,
-};                                    // text: all after the verb and the lines that follow
-struct Case {
-  std::string id, only;
-  std::vector<Directive> lines;
+  std::string verb, path, text, arg;
+  explicit Directive(const testing::TableLine& l)
+      : verb(l.words[0]), path(l.words.size() > 1 ? l.words[1] : ""),
+        text(l.line.substr(std::min(l.line.size(), verb.size() + 1)) + l.more),
+        arg(text.substr(std::min(text.size(), path.size() + 1))) {}
 };
-void PrintTo(const Case& c, std::ostream* out) { *out << c.id; }
-
-std::vector<Case> ParseCases() {
-  std::vector<Case> cases;
-  std::istringstream in{std::string(kTable)};
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with("== ")) {
-      Case& c = cases.emplace_back();
-      if (line.ends_with("]")) c.only = line.substr(line.rfind('[') + 1, line.size() - line.rfind('[') - 2);
-      for (unsigned char ch : line.substr(3, line.find(" [") - 3)) c.id += std::isalnum(ch) ? ch : '_';
-    } else if (line.starts_with("|") || line.starts_with(":")) {
-      std::string& text = cases.back().lines.back().text;
-      text += line.substr(std::min<std::size_t>(2, line.size())) + (line[0] == '|' ? "\r\n" : "");
-    } else if (!line.empty() && line[0] != '#') {
-      Directive& d = cases.back().lines.emplace_back();
-      std::istringstream(line) >> d.verb >> d.path;
-      d.text = line.substr(std::min(line.size(), d.verb.size() + 1));
-      d.arg = d.text.substr(std::min(d.text.size(), d.path.size() + 1));
-    }
-  }
-  return cases;
-}
-
-const std::map<std::string, std::string_view> kNamed = {
-    {"BOM", kByteOrderMark}, {"LF", "\n"}, {"JPEG", testing::kJpegBytes}, {"PNG", testing::kPngBytes},
-    {"TIF", testing::kTiffBytes}};
-
-// `t` with its placeholders ($, {...}) replaced.
-std::string Expand(std::string_view t, const std::string& root) {
-  std::string out;
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    if (t[i] != '{') {
-      out += t[i] == '$' ? root : std::string(1, t[i]);
-      continue;
-    }
-    std::size_t end = i + 1;  // the matching brace: {N*TEXT} may hold placeholders
-    for (int depth = 1; depth > 0; ++end) depth += t[end] == '{' ? 1 : t[end] == '}' ? -1 : 0;
-    const std::string token(t.substr(i + 1, end - i - 2)), unit = Expand(token.substr(token.find('*') + 1), root);
-    i = end - 1;
-    std::mt19937 random(1);
-    if (const auto named = kNamed.find(token); named != kNamed.end()) out += named->second;
-    else if (token[0] == 'x') out += static_cast<char>(std::stoi(token.substr(1), nullptr, 16));
-    else
-      for (unsigned long n = std::stoul(token); n > 0; --n)
-        out += token.back() == '?' ? std::string(1, static_cast<char>(random())) : unit;  // {N?}: N random bytes
-  }
-  return out;
-}
 
 // Files by path relative to the case's folder; nullopt: no such file.
 using Disk = std::map<std::string, std::optional<std::string>>;
@@ -221,12 +174,13 @@ struct Faulty : platform::FileSystem, JobProgress {
   static void Add(std::string& to, const std::string& call) { to += (to.empty() ? "" : " ") + call; }
 };
 
-class UpdateJob : public ::testing::TestWithParam<Case> {};
+class UpdateJob : public ::testing::TestWithParam<testing::TableCase> {};
 
 TEST_P(UpdateJob, Runs) {
   const bool windows = platform::PathCompareKey(u"/") == u"\\";
-  if (!GetParam().only.empty() && GetParam().only != (windows ? "windows" : "posix"))
-    GTEST_SKIP() << "only on " << GetParam().only;
+  const std::vector<Directive> lines(GetParam().lines.begin(), GetParam().lines.end());
+  if (GetParam().name.ends_with("]") && !GetParam().name.ends_with(windows ? "[windows]" : "[posix]"))
+    GTEST_SKIP() << "not on this system";
   testing::TempFolder folder;
   const std::string root = WideToUtf8(folder.path());
   const auto at = [&](std::string relative) {
@@ -239,22 +193,23 @@ TEST_P(UpdateJob, Runs) {
   std::map<std::string, std::string> expected = {
       {"error", "(no exception)"}, {"out", ""}, {"fails", "0"}, {"sleeps", "0"}};
   const auto key = [](std::string path) { return std::replace(path.begin(), path.end(), '\\', '/'), path; };
+  const auto expand = [&](std::string_view text) { return testing::Expand(text, root); };
   Disk& before = file_system.durable;  // the case's files, on stable storage when the run starts
   fs::create_directory(at("data"));
-  for (const Directive& d : GetParam().lines) {
+  for (const Directive& d : lines) {
     if (d.verb == "put" || d.verb == "fifo" || d.verb == "link") fs::create_directories(at(d.path).parent_path());
     if (d.verb == "link") {  // its target's folder too, for the CSV written through it
-      fs::create_directories((at(d.path).parent_path() / key(Expand(d.arg, root))).parent_path());
-      fs::create_symlink(key(Expand(d.arg, root)), at(d.path));
+      fs::create_directories((at(d.path).parent_path() / key(expand(d.arg))).parent_path());
+      fs::create_symlink(key(expand(d.arg)), at(d.path));
     }
-    if (d.verb == "put") testing::WriteBytes(at(d.path), *(before[key(d.path)] = Expand(d.arg, root)));
-    if (d.verb == "has") file_system.whole[key(d.path)] = Expand(d.arg, root);
-    if (d.verb == "out") file_system.whole[file_system.csv] = Expand(d.text, root);
+    if (d.verb == "put") testing::WriteBytes(at(d.path), *(before[key(d.path)] = expand(d.arg)));
+    if (d.verb == "has") file_system.whole[key(d.path)] = expand(d.arg);
+    if (d.verb == "out") file_system.whole[file_system.csv] = expand(d.text);
     if (d.verb == "fifo") {
       ASSERT_EQ(mkfifo(at(d.path).string().c_str(), 0600), 0);
     }
     if (d.verb == "in") {  // written through the links to the file they lead to
-      testing::WriteBytes(at("data/list.csv"), expected["out"] = Expand(d.text, root));
+      testing::WriteBytes(at("data/list.csv"), expected["out"] = expand(d.text));
       file_system.csv = fs::canonical(at("data/list.csv")).lexically_relative(folder.fs_path()).generic_string();
       before[file_system.csv] = expected["out"];
     }
@@ -279,7 +234,7 @@ TEST_P(UpdateJob, Runs) {
   std::uint32_t failures = 0;
   const std::u16string csv = Utf8ToWide(root + "\\data\\list.csv");
   std::string message = "(no exception)";
-  for (const Directive& d : GetParam().lines)
+  for (const Directive& d : lines)
     if (d.verb == "as" && (::setegid(std::stoi(d.path)) != 0 || ::seteuid(std::stoi(d.path)) != 0)) GTEST_SKIP() << "not root";
   const std::string started = now();
   try {
@@ -291,9 +246,9 @@ TEST_P(UpdateJob, Runs) {
   ::seteuid(0), ::setegid(0);  // root again after an `as`
   fs::current_path(previous);
 
-  for (const Directive& d : GetParam().lines) {
+  for (const Directive& d : lines) {
     if (expected.contains(d.verb) || std::string_view(" calls phases progress copies ").find(" " + d.verb + " ") != std::string::npos)
-      expected[d.verb] = Expand(d.text, root);
+      expected[d.verb] = expand(d.text);
     else if (std::string_view(" put fifo link mode as in cwd fault log has ls readonly ").find(" " + d.verb + " ") == std::string::npos)
       ADD_FAILURE() << "unknown directive " << d.verb;
     if (d.verb == "log") {  // each entry's time, local and taken during the run, shown as [T]
@@ -301,16 +256,16 @@ TEST_P(UpdateJob, Runs) {
       const std::regex stamp(R"(\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\] )");
       for (std::sregex_iterator it(log.begin(), log.end(), stamp), end; it != end; ++it)
         EXPECT_TRUE(it->str(1) >= started && it->str(1) <= ended) << it->str(1) << " not in " << started << ".." << ended;
-      EXPECT_EQ(std::regex_replace(log, stamp, "[T] "), Expand(d.text, root));
+      EXPECT_EQ(std::regex_replace(log, stamp, "[T] "), expand(d.text));
     }
     if (d.verb == "link" && fs::exists(fs::symlink_status(at(d.path)))) {
-      EXPECT_TRUE(fs::is_symlink(at(d.path)) && fs::read_symlink(at(d.path)) == key(Expand(d.arg, root))) << d.path;
+      EXPECT_TRUE(fs::is_symlink(at(d.path)) && fs::read_symlink(at(d.path)) == key(expand(d.arg))) << d.path;
     }
     if (d.verb == "mode") {  // the mode after the run: the second number, else the first
       EXPECT_EQ(fs::status(at(d.path)).permissions(), fs::perms(std::stoi(d.arg.substr(d.arg.find(' ') + 1), nullptr, 8)));
     }
     if (d.verb == "has") {
-      EXPECT_EQ(testing::ReadBytes(at(d.path)), Expand(d.arg, root)) << d.path;
+      EXPECT_EQ(testing::ReadBytes(at(d.path)), expand(d.arg)) << d.path;
     }
     if (d.verb == "ls") {
       std::set<std::string> held;  // in byte order, as the case names them
@@ -333,8 +288,11 @@ TEST_P(UpdateJob, Runs) {
   EXPECT_GT(file_system.new_cuts, 0);  // the new CSV was seen on stable storage, and checked
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, UpdateJob, ::testing::ValuesIn(ParseCases()),
-                         [](const auto& info) { return info.param.id; });
+INSTANTIATE_TEST_SUITE_P(Table, UpdateJob, ::testing::ValuesIn(testing::ReadTable(kTable)), [](const auto& info) {
+  std::string id;
+  for (unsigned char c : info.param.name.substr(0, info.param.name.find(" ["))) id += std::isalnum(c) ? c : '_';
+  return id;
+});
 
 // Faults that depend on the files named, not on the order of calls, and
 // calls of random length, so that the pool finishes cells out of order: a

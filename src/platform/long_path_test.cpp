@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/case_table.h"
 
 namespace orlenta::platform {
 namespace {
@@ -22,32 +22,17 @@ struct Row {
   std::size_t limit;
 };
 
-// A path as the table writes it: "" for empty, {200n} for 200 times 'n'.
-std::u16string Expand(const std::string& text) {
-  std::u16string path;
-  if (text == "\"\"") return path;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    if (text[at] != '{') {
-      path += static_cast<char16_t>(text[at]);
-      continue;
-    }
-    const std::size_t end = text.find('}', at);
-    path.append(std::stoul(text.substr(at + 1)), static_cast<char16_t>(text[end - 1]));
-    at = end;
-  }
-  return path;
-}
-
+// The table's rows: path, full form, what is handed, and optionally the limit and the current folder.
 std::vector<Row> Rows() {
   std::vector<Row> rows;
-  std::istringstream lines(kCases);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream cells(line.substr(0, line.find('#')));
-    std::string path, full, handed, limit, current = "C:\\work";
-    cells >> path >> full >> handed >> limit >> current;
-    rows.push_back({line, Expand(path), Expand(full), Expand(handed), Expand(current),
-                    limit == "folder" ? kMaxFolderPathLength : kMaxPathLength});
+  const std::vector<testing::TableCase> table = testing::ReadTable(kCases);
+  for (const testing::TableLine& row : table[0].lines) {
+    std::vector<std::string> cells = row.words;
+    cells.resize(5);
+    if (cells[4].empty()) cells[4] = "C:\\work";
+    const auto path = [&](int i) { return *ConvertUtf8ToUtf16(testing::Expand(cells[i])); };
+    rows.push_back({row.line, path(0), path(1), path(2), path(4),
+                    cells[3] == "folder" ? kMaxFolderPathLength : kMaxPathLength});
   }
   return rows;
 }

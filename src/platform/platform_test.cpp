@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/test_support.h"
+#include "support/case_table.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -60,12 +60,9 @@ class PlatformTest : public ::testing::Test {
     for (const char* name : {"CON", "NUL.png", "dir/COM1"}) WriteBytes(temp.fs_path() / name, "");
 #endif
   }
-  /// `text` as the program spells paths, with $ standing for the folder and {NUL} for a NUL.
-  std::u16string Path(std::string text) const {
-    if (const std::size_t at = text.find('$'); at != std::string::npos)
-      text.replace(at, 1, *ConvertUtf16ToUtf8(temp.path()));
-    if (const std::size_t at = text.find("{NUL}"); at != std::string::npos) text.replace(at, 5, 1, '\0');
-    return *ConvertUtf8ToUtf16(text);
+  /// `text` as the program spells paths, with the table's placeholders ($: the folder).
+  std::u16string Path(const std::string& text) const {
+    return *ConvertUtf8ToUtf16(orlenta::testing::Expand(text, *ConvertUtf16ToUtf8(temp.path())));
   }
   /// `path` for the standard library, which takes no backslash for a separator on POSIX.
   static stdfs::path Disk(std::u16string path) {
@@ -115,15 +112,14 @@ std::string PlatformTest::Do(const std::string& op, const std::u16string& a, con
 }
 
 TEST_F(PlatformTest, Operations) {
-  std::istringstream in{std::string(kTable)};
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    SCOPED_TRACE(line);
-    const std::size_t equals = line.find(" = ");
-    std::string expected = line.substr(equals + 3), op, a, b;
+  const std::vector<orlenta::testing::TableCase> table = orlenta::testing::ReadTable(kTable);
+  for (const orlenta::testing::TableLine& row : table[0].lines) {
+    SCOPED_TRACE(row.line);
+    const std::size_t equals = row.line.find(" = ");
+    std::string expected = row.line.substr(equals + 3), op, a, b;
     if (const std::size_t bar = expected.find(" | "); bar != std::string::npos)
       expected = kWindows ? expected.substr(bar + 3) : expected.substr(0, bar);
-    std::istringstream(line.substr(0, equals)) >> op >> a >> b;
+    std::istringstream(row.line.substr(0, equals)) >> op >> a >> b;
     if (op == "put") WriteBytes(Disk(Path(a)), expected);
     else EXPECT_EQ(Do(op, Path(a), Path(b)), expected);
   }
