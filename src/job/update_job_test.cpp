@@ -99,11 +99,12 @@ struct Faulty : platform::FileSystem, JobProgress {
   }
 
   std::int64_t Read(File& f, char* b, std::size_t n) override {
-    if (fault == "read-fails" && calls.at("copy") > 0 && ++reads == std::stoi(arg)) return -1;
-    if (fault == "grow") {  // once at the end, `arg` has been appended meanwhile
+    if ((fault == "read-fails" || fault == "read-ends") && calls.at("copy") > 0 && ++reads == std::stoi(arg))
+      return fault == "read-fails" ? -1 : 0;
+    if (fault == "grow") {  // `arg` follows the end, as far as a read asks
       const std::int64_t got = FileSystem::Read(f, b, n);
-      if (got != 0 || reads++ || n < arg.size()) return got;
-      return static_cast<std::int64_t>(arg.copy(b, arg.size()));
+      const std::size_t more = got < 0 ? 0 : arg.copy(b + got, n - got, reads);
+      return reads += more, got + more;
     }
     if (fault != "short-read") return FileSystem::Read(f, b, n);
     if (const int r = std::stoi(arg); r > 0) return FileSystem::Read(f, b, std::min<std::size_t>(n, r));

@@ -15,6 +15,7 @@
 #include <sddl.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,13 +49,12 @@ class PlatformTest : public ::testing::Test {
     WriteBytes(temp.Join(kName), "abc");
     WriteBytes(temp.Join(u"other.csv"), "abc");
     stdfs::create_directory(temp.Join(u"dir"));
+    std::string bytes;
     for (int i = 0; i < 70000; ++i) bytes += static_cast<char>(i * 7 + i / 251);
     WriteBytes(temp.Join(u"long.jpg"), bytes + "tail");
     WriteBytes(temp.Join(u"src.jpg"), bytes);
-    old = stdfs::last_write_time(temp.Join(u"src.jpg")) - std::chrono::hours(24 * 40);
-    stdfs::last_write_time(temp.Join(u"src.jpg"), old);
-    using enum stdfs::perms;
-    stdfs::permissions(temp.Join(u"src.jpg"), owner_read | owner_write | group_read | others_write);
+    const stdfs::path source = temp.Join(u"src.jpg");
+    stdfs::last_write_time(source, stdfs::last_write_time(source) - std::chrono::hours(24 * 40));
 #ifndef _WIN32
     ASSERT_EQ(::mkfifo((temp.fs_path() / "pipe.png").c_str(), 0644), 0);
     for (const char* name : {"CON", "NUL.png", "dir/COM1"}) WriteBytes(temp.fs_path() / name, "");
@@ -73,8 +73,6 @@ class PlatformTest : public ::testing::Test {
 
   orlenta::testing::TempFolder temp;
   FileSystem files;
-  std::string bytes;  // src.jpg's, and its time
-  stdfs::file_time_type old;
 };
 
 std::string PlatformTest::Do(const std::string& op, const std::u16string& a, const std::u16string& b) {
@@ -93,14 +91,23 @@ std::string PlatformTest::Do(const std::string& op, const std::u16string& a, con
            kMade[static_cast<int>(files.CreateFolder(a))];
   }
   if (op == "copy") {
-    const stdfs::file_type before = stdfs::status(Disk(b)).type();
+    const stdfs::path from = Disk(a), to = Disk(b);
+    const stdfs::file_type before = stdfs::status(to).type();
+    const auto source = [&] { return stdfs::is_regular_file(from) ? ReadBytes(from) : "(none)"; };
+    const std::string bytes = source();
     const bool copied = files.CopyFileReplacing(a, b);
-    EXPECT_EQ(ReadBytes(temp.Join(u"src.jpg")), bytes);
-    if (!copied) return stdfs::status(Disk(b)).type() == before ? "refused" : "refused, the target changed";
-    EXPECT_EQ(ReadBytes(Disk(b)), bytes);
-    EXPECT_LT(std::chrono::abs(stdfs::last_write_time(Disk(b)) - old), 2s);
-    EXPECT_EQ(stdfs::status(Disk(b)).permissions(), stdfs::status(temp.Join(u"src.jpg")).permissions());
+    EXPECT_EQ(source(), bytes);
+    if (!copied) return stdfs::status(to).type() == before ? "refused" : "refused, the target changed";
+    EXPECT_EQ(ReadBytes(to), bytes);
+    EXPECT_LT(std::chrono::abs(stdfs::last_write_time(to) - stdfs::last_write_time(from)), 2s);
+    EXPECT_EQ(stdfs::status(to).permissions(), stdfs::status(from).permissions());
     return "copied";
+  }
+  if (op == "sync") {
+    std::optional<File> file = files.OpenFile(a, kAppendShared);
+    std::size_t done = 0;
+    const std::u16string written[] = {b};
+    return file && files.MakeDurable(*file, written, done) == Outcome::kDone ? "done" : "failed";
   }
   if (op == "replace" || op == "replace-held") {
     std::optional<File> held = op == "replace-held" ? files.OpenFile(b, kRead) : std::nullopt;
@@ -120,7 +127,8 @@ TEST_F(PlatformTest, Operations) {
     if (const std::size_t bar = expected.find(" | "); bar != std::string::npos)
       expected = kWindows ? expected.substr(bar + 3) : expected.substr(0, bar);
     std::istringstream(row.line.substr(0, equals)) >> op >> a >> b;
-    if (op == "put") WriteBytes(Disk(Path(a)), expected);
+    if (op == "put") WriteBytes(Disk(Path(a)), orlenta::testing::Expand(expected));
+    else if (op == "mode") stdfs::permissions(Disk(Path(a)), stdfs::perms(std::stoi(expected, nullptr, 8)));
     else EXPECT_EQ(Do(op, Path(a), Path(b)), expected);
   }
 }
@@ -223,6 +231,37 @@ TEST(CopyFileReplacingTest, PosixCopiesPastOneKernelChunk) {
   copy.read(ends.data(), 4).seekg(-4, std::ios::end).read(ends.data() + 4, 4);
   EXPECT_EQ(ends, "headtail");
   EXPECT_EQ(stdfs::file_size(temp.fs_path() / "copy.tif"), (std::uintmax_t{1} << 30) + 4);
+}
+
+// The native program's processing window is a line on standard error when
+// that is a terminal, drawn anew when what it says changes. The job waits to
+// see each phase drawn before it moves on; the saving mark turns past its
+// four marks.
+TEST(ProcessingWindowTest, PosixTerminalLineOfEachPhase) {
+  const int screen = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(screen >= 0 && ::grantpt(screen) == 0 && ::unlockpt(screen) == 0);
+  const int terminal = ::open(::ptsname(screen), O_RDWR | O_NOCTTY), error = ::dup(STDERR_FILENO);
+  ::dup2(terminal, STDERR_FILENO);
+  const std::string expected = "\rx\rx 37%\x1b[K\rx 37/100 (37%)\x1b[K\rx |\x1b[K\rx /\x1b[K\rx -\x1b[K\rx \\\x1b[K\rx |\x1b[K";
+  std::string drawn;
+  const auto see = [&](std::ptrdiff_t drawings) {  // read until so many lines follow the first
+    for (pollfd in{screen, POLLIN, 0}; std::count(drawn.begin(), drawn.end(), '\r') <= drawings && ::poll(&in, 1, 5000) == 1;) {
+      char bytes[64];
+      drawn.append(bytes, std::max<ssize_t>(0, ::read(screen, bytes, sizeof bytes)));
+    }
+  };
+  JobStatus status;  // the counts stay: a look between the stores of a change sees nothing new
+  const WindowHandle window = ShowProcessingWindow(u"Orlenta", u"x");
+  const bool ran = window != 0 && RunBesideWindow(window, status, [&] {
+    status.Set(JobStatus::kReading, 37, 100), see(1);
+    status.Set(JobStatus::kRows, 37, 100), see(2);
+    status.Set(JobStatus::kSaving, 37, 100), see(7);  // round the four marks, and one more
+  });
+  DestroyProcessingWindow(window);
+  ::dup2(error, STDERR_FILENO);
+  for (const int fd : {screen, terminal, error}) ::close(fd);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(drawn.substr(0, expected.size()), expected);
 }
 #endif
 
