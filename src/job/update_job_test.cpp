@@ -112,8 +112,6 @@ struct Faulty : platform::FileSystem, JobProgress {
   }
   std::optional<File> OpenFile(std::u16string_view path, File::Mode mode) override {
     if (mode == File::Mode::kRead) Note("open", path);
-    if (fault == "no-temp" && mode == File::Mode::kWriteNew) return std::nullopt;
-    if (fault == "no-log" && mode == File::Mode::kAppendShared) return std::nullopt;
     if (fault == "open-fails" && At(path) == arg) return std::nullopt;
     std::optional<File> file = FileSystem::OpenFile(path, mode);
     if (file && mode != File::Mode::kRead) Cached(writing = At(path));
@@ -183,18 +181,13 @@ TEST_P(UpdateJob, Runs) {
   if (GetParam().name.ends_with("]") && !GetParam().name.ends_with(windows ? "[windows]" : "[posix]"))
     GTEST_SKIP() << "not on this system";
   testing::TempFolder folder;
-  const std::string root = WideToUtf8(folder.path());
-  const auto at = [&](std::string relative) {
-    std::replace(relative.begin(), relative.end(), '\\', '/');
-    return folder.fs_path() / relative;
-  };
-  const fs::path previous = fs::current_path();
   Faulty file_system;
-  file_system.root = root;
-  std::map<std::string, std::string> expected = {
-      {"error", "(no exception)"}, {"out", ""}, {"fails", "0"}, {"sleeps", "0"}};
+  const std::string root = file_system.root = WideToUtf8(folder.path());
   const auto key = [](std::string path) { return std::replace(path.begin(), path.end(), '\\', '/'), path; };
+  const auto at = [&](const std::string& relative) { return folder.fs_path() / key(relative); };
   const auto expand = [&](std::string_view text) { return testing::Expand(text, root); };
+  const fs::path previous = fs::current_path();
+  std::map<std::string, std::string> expected = {{"error", "(no exception)"}, {"out", ""}, {"fails", "0"}, {"sleeps", "0"}};
   Disk& before = file_system.durable;  // the case's files, on stable storage when the run starts
   fs::create_directory(at("data"));
   for (const Directive& d : lines) {
@@ -206,9 +199,7 @@ TEST_P(UpdateJob, Runs) {
     if (d.verb == "put") testing::WriteBytes(at(d.path), *(before[key(d.path)] = expand(d.arg)));
     if (d.verb == "has") file_system.whole[key(d.path)] = expand(d.arg);
     if (d.verb == "out") file_system.whole[file_system.csv] = expand(d.text);
-    if (d.verb == "fifo") {
-      ASSERT_EQ(mkfifo(at(d.path).string().c_str(), 0600), 0);
-    }
+    if (d.verb == "fifo" && mkfifo(at(d.path).string().c_str(), 0600) != 0) FAIL() << "no named pipe " << d.path;
     if (d.verb == "in") {  // written through the links to the file they lead to
       testing::WriteBytes(at("data/list.csv"), expected["out"] = expand(d.text));
       file_system.csv = fs::canonical(at("data/list.csv")).lexically_relative(folder.fs_path()).generic_string();
@@ -217,12 +208,7 @@ TEST_P(UpdateJob, Runs) {
     if (d.verb == "mode") fs::permissions(at(d.path), fs::perms(std::stoi(d.arg, nullptr, 8)));
     if (d.verb == "cwd") fs::current_path(at(d.path));
     if (d.verb == "readonly") fs::permissions(at(d.path), fs::perms::owner_read | fs::perms::group_read);
-    if (d.verb == "fault") {
-      file_system.fault = d.path;
-      file_system.arg = d.arg;
-      std::replace(file_system.arg.begin(), file_system.arg.end(), '\\', '/');
-      file_system.doomed = at(d.arg);
-    }
+    if (d.verb == "fault") file_system.fault = d.path, file_system.arg = key(d.arg), file_system.doomed = at(d.arg);
   }
   file_system.cached = before;
   file_system.whole.try_emplace(file_system.csv, file_system.old_csv = before[file_system.csv]);
