@@ -19,7 +19,7 @@
 #include <thread>
 #include <utility>
 
-#include "support/case_table.h"
+#include "support/test_support.h"
 #include "text/app_exception.h"
 #include "text/text.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "support/case_table.h"
+#include "support/test_support.h"
 
 namespace orlenta::platform {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/case_table.h"
+#include "support/test_support.h"
 
 #ifdef _WIN32
 #include <windows.h>
