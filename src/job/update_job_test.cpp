@@ -57,7 +57,10 @@ struct Directive {
 using Disk = std::map<std::string, std::optional<std::string>>;
 
 // The machine's file system with the one fault a case names; pauses are
-// counted, not waited. It counts the calls made on images, and it is also
+// counted, not waited. The fault by-name depends on the files named, not on
+// the order of calls: a source f* fails to copy, m* is cut short, t* throws,
+// a read-only target refuses; with `pauses`, calls take a random time, so that
+// the pool finishes cells out of order. It counts the calls made on images, and it is also
 // the job's progress observer, noting each call. It keeps what each file
 // holds on stable storage and what only in the cache, and cuts the power
 // after every change: the CSV must then hold its old bytes, or its new ones
@@ -68,6 +71,7 @@ struct Faulty : platform::FileSystem, JobProgress {
   std::string csv = "data/list.csv";  // the file the CSV's path leads to
   fs::path doomed;
   int reads = 0, refusals = 0, sleeps = 0, new_cuts = 0;
+  bool pauses = false;
   std::map<std::string, std::atomic<int>> calls;  // path, identity, open (reading) and copy, by kind
   Disk durable, cached, whole;  // whole: the new CSV and the files the case names
   std::optional<std::string> old_csv;
@@ -80,6 +84,10 @@ struct Faulty : platform::FileSystem, JobProgress {
     std::string text = WideToUtf8(path), top = root + "/";
     for (std::string* t : {&text, &top}) std::replace(t->begin(), t->end(), '\\', '/');
     return text.starts_with(top) ? text.substr(top.size()) : text;
+  }
+  void Pause() {
+    thread_local std::minstd_rand random(std::random_device{}());
+    if (pauses && random() % 2) std::this_thread::sleep_for(std::chrono::microseconds(random() % 100));
   }
   void Note(const char* kind, std::u16string_view path) {  // the job's own files left out
     static const std::set<std::string> own = {"data/Fore", "data/Back", "data/Orlenta_Error.log", "data/list.csv"};
@@ -124,7 +132,7 @@ struct Faulty : platform::FileSystem, JobProgress {
     return fault != "carry-fails" && FileSystem::CarryPermissions(f, original);
   }
   platform::PathKind QueryPath(std::u16string_view path) override {
-    return Note("path", path), FileSystem::QueryPath(path);
+    return Pause(), Note("path", path), FileSystem::QueryPath(path);
   }
   std::optional<platform::FileIdentity> QueryFileIdentity(std::u16string_view path) override {
     return Note("identity", path), FileSystem::QueryFileIdentity(path);
@@ -143,16 +151,18 @@ struct Faulty : platform::FileSystem, JobProgress {
     return Cut("replace"), result;
   }
   bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
-    Note("copy", from);
-    if (fault == "throw") throw std::runtime_error("not the program's own");
+    Pause(), Note("copy", from);
+    const std::string source = At(from);
+    const char named = fault == "by-name" ? source[source.find_last_of('/') + 1] : '\0';
+    if (fault == "throw" || named == 't') throw std::runtime_error("not the program's own");
     if (fault == "remove") fs::remove_all(doomed);
-    if (fault == "copy-fails" && At(to) == arg) return false;
+    if ((fault == "copy-fails" && At(to) == arg) || named == 'f') return false;
     const fs::path target = fs::path(root) / At(to);
-    if (fault == "read-only" && fs::exists(target) &&  // refused as Windows refuses it, root or not
+    if ((fault == "read-only" || named) && fs::exists(target) &&  // refused as Windows refuses it, root or not
         (fs::status(target).permissions() & fs::perms::owner_write) == fs::perms::none)
       return false;
     if (fault == "cut-repeat" && fs::exists(target)) return fs::resize_file(target, 1), Cached(At(to)), false;
-    const bool copied = FileSystem::CopyFileReplacing(from, to);
+    const bool copied = FileSystem::CopyFileReplacing(from, to) && (named != 'm' || (fs::resize_file(target, 1), false));
     return Cached(At(to)), copied;
   }
   Outcome MakeDurable(File& f, std::span<const std::u16string> written, std::size_t& done) override {
@@ -160,7 +170,9 @@ struct Faulty : platform::FileSystem, JobProgress {
     if (fault == "sync-busy" && refusals++ < std::stoi(arg)) return Outcome::kBusy;
     durable[writing] = cached[writing];
     for (const std::u16string& path : written) durable[At(path)] = cached[At(path)];
-    return Cut("flush"), FileSystem::MakeDurable(f, written, done);
+    Cut("flush");
+    if (fault == "by-name") return done = written.size(), Outcome::kDone;  // many runs: what reaches it counts, not the disk
+    return FileSystem::MakeDurable(f, written, done);
   }
   void SleepFor(unsigned) override { ++sleeps; }
   void RowsDone(std::size_t done, std::size_t total) override {
@@ -280,39 +292,12 @@ INSTANTIATE_TEST_SUITE_P(Table, UpdateJob, ::testing::ValuesIn(testing::ReadTabl
   return id;
 });
 
-// Faults that depend on the files named, not on the order of calls, and
-// calls of random length, so that the pool finishes cells out of order: a
-// source f* fails to copy, m* is cut short, t* throws; a read-only target refuses.
-struct Shuffling : platform::FileSystem, JobProgress {
-  std::string root, left;  // left: the rows done and what reached durability
-  bool pauses = false;
-  void Pause() {
-    thread_local std::minstd_rand random(std::random_device{}());
-    if (pauses && random() % 2) std::this_thread::sleep_for(std::chrono::microseconds(random() % 100));
-  }
-  platform::PathKind QueryPath(std::u16string_view path) override { return Pause(), FileSystem::QueryPath(path); }
-  bool CopyFileReplacing(std::u16string_view from, std::u16string_view to) override {
-    Pause();
-    const std::string source = WideToUtf8(from), target = std::regex_replace(WideToUtf8(to), std::regex(R"(\\)"), "/");
-    const char first = source[source.find_last_of("\\/") + 1];
-    if (first == 't') throw std::runtime_error("not the program's own");
-    if (first == 'f' || (fs::exists(target) && (fs::status(target).permissions() & fs::perms::owner_write) == fs::perms::none))
-      return false;
-    return FileSystem::CopyFileReplacing(from, to) && (first != 'm' || (fs::resize_file(target, 1), false));
-  }
-  Outcome MakeDurable(File&, std::span<const std::u16string> written, std::size_t& done) override {
-    for (const std::u16string& path : written) left += WideToUtf8(path).substr(root.size()) + "\n";
-    return done = written.size(), Outcome::kDone;  // what reaches it is the point, not the disk
-  }
-  void RowsDone(std::size_t done, std::size_t) override { left += std::to_string(done) + " "; }
-  void BytesRead(std::uint64_t, std::uint64_t) override {}  void Saving() override {}
-};
-
-// Everything a run of `files` leaves, with its folder written as $ and the log's times as T.
+// Everything a run of `files` leaves, with its folder written as $ and the log's times as T:
+// its count, its rows done, the files on stable storage and every file with what it holds.
 std::string RunAndDescribe(const std::map<std::string, std::string>& files, unsigned threads) {
   testing::TempFolder folder;
-  Shuffling run;
-  run.root = WideToUtf8(folder.path()), run.pauses = threads > 0;
+  Faulty run;
+  run.root = WideToUtf8(folder.path()), run.fault = "by-name", run.pauses = threads > 0;
   for (const auto& [name, bytes] : files) {
     fs::create_directories((folder.fs_path() / name).parent_path());
     testing::WriteBytes(folder.fs_path() / name, std::regex_replace(bytes, std::regex(R"(\$)"), run.root));
@@ -320,15 +305,16 @@ std::string RunAndDescribe(const std::map<std::string, std::string>& files, unsi
   }
   const fs::path previous = std::filesystem::current_path();
   fs::current_path(folder.fs_path());
-  run.left += std::to_string(RunUpdateJob(Utf8ToWide(run.root + "/data/list.csv"), run, &run, threads)) + "\n";
+  std::string left = std::to_string(RunUpdateJob(Utf8ToWide(run.root + "/data/list.csv"), run, &run, threads)) + "\n";
   fs::current_path(previous);
-  std::set<std::string> left;  // by name, whichever was written first
+  std::set<std::string> kept;  // by name, whichever was written first
+  for (const auto& [path, bytes] : run.durable) kept.insert("durable " + path + "\n");
   for (const auto& entry : fs::recursive_directory_iterator(folder.fs_path() / "data"))
-    if (entry.is_regular_file()) left.insert(entry.path().string() + ":\n" + testing::ReadBytes(entry.path()) + "\n");
-  run.left = std::accumulate(left.begin(), left.end(), run.left);
-  run.left = std::regex_replace(run.left, std::regex(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\])"), "[T]");
-  for (std::size_t at; (at = run.left.find(run.root)) != std::string::npos;) run.left.replace(at, run.root.size(), "$");
-  return run.left;
+    if (entry.is_regular_file()) kept.insert(entry.path().string() + ":\n" + testing::ReadBytes(entry.path()) + "\n");
+  left = std::accumulate(kept.begin(), kept.end(), left + std::regex_replace(run.phases, std::regex("read \\S+ "), "") + "\n");
+  left = std::regex_replace(left, std::regex(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\])"), "[T]");
+  for (std::size_t at; (at = left.find(run.root)) != std::string::npos;) left.replace(at, run.root.size(), "$");
+  return left;
 }
 
 // Seeded random lists, with the pool and one cell at a time: names that collide
