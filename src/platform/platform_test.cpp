@@ -16,6 +16,7 @@
 #else
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,6 +153,7 @@ TEST_F(PlatformTest, TruncatedThenAppendedToByAWriterThatLetsAReaderIn) {
   EXPECT_EQ(files.Read(*in, buffer, 16), 0);
   EXPECT_EQ(std::string_view(buffer, 10), "1\0" "23456789"sv);
   EXPECT_FALSE(files.Write(*in, "x"));
+  EXPECT_EQ(files.Read(*log, buffer, 1), -1);
 }
 
 #ifdef _WIN32
@@ -204,6 +206,20 @@ TEST(CopyFileReplacingTest, PosixCopiesWhatTheKernelWillNotCopyItself) {
   }
   ::setrlimit(RLIMIT_NOFILE, &before);
   EXPECT_EQ(ReadBytes(temp.fs_path() / "version"), ReadBytes("/proc/version"));
+}
+
+// A copy that the file size limit cuts short, as a full disk would, is refused.
+TEST(CopyFileReplacingTest, PosixRefusesACopyCutShort) {
+  orlenta::testing::TempFolder temp;
+  WriteBytes(temp.fs_path() / "a.jpg", std::string(100, 'a'));
+  rlimit before, limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  limit = before, limit.rlim_cur = 16;
+  const auto action = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool copied = FileSystem().CopyFileReplacing(temp.Join(u"a.jpg"), temp.Join(u"b.jpg"));
+  ::setrlimit(RLIMIT_FSIZE, &before), ::signal(SIGXFSZ, action);
+  EXPECT_FALSE(copied);
 }
 
 // The copy asks the kernel for a gigabyte at a time: a larger file comes out
