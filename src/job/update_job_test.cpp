@@ -321,7 +321,8 @@ std::string RunAndDescribe(const std::map<std::string, std::string>& files, unsi
 // in and across columns, one image by two spellings, sources that are other cells'
 // destinations or the log, processed, relative, missing, unprobeable, read-only images.
 TEST(UpdateJobPool, LeavesWhatTheOneAtATimeRunLeaves) {
-  const char* names[] = {"a.jpg", "a.png", "b.jpg", "f.jpg", "m.jpg", "t.jpg", "s", "ro.jpg", "x"};
+  const char* names[] = {"a.jpg", "a.png", "b.jpg", "f.jpg", "m.jpg", "t.jpg", "s", "ro.jpg", "x", "x.tif"};
+  const std::string_view heads[] = {testing::kJpegBytes, testing::kPngBytes, testing::kTiffBytes};
   const char* places[] = {"$/img/", "$/img/./", "$\\img2\\", "img/", "Fore\\", "$/data/Fore/", "$/data/Back\\", "$/gone/"};
   const char* tables = std::getenv("ORLENTA_RANDOM_TABLES");  // fewer for slow builds (sanitizers, Wine)
   for (unsigned seed = 1, last = tables ? std::stoul(tables) : 2000; seed <= last; ++seed) {
@@ -330,7 +331,7 @@ TEST(UpdateJobPool, LeavesWhatTheOneAtATimeRunLeaves) {
     std::map<std::string, std::string> files = {{"data/Orlenta_Error.log", "old"}};
     for (const char* place : {"img/", "img2/", "data/Fore/", "data/Back/"})
       for (const char* name : names)
-        if (random() % 3) files[place + std::string(name)] = std::string(random() % 2 ? testing::kJpegBytes : testing::kPngBytes) + "AB"[random() % 2];
+        if (random() % 3) files[place + std::string(name)] = std::string(pick(heads)) + "AB"[random() % 2];
     std::string& csv = files["data/list.csv"] = random() % 2 ? "ID,画像（表）,画像（裏）\r\n" : "画像（裏）,ID,画像（表）\r\n";
     for (int cell = 0, rows = 5 + random() % 40; cell < 3 * rows; ++cell)
       csv += (random() % 4 == 0 ? "" : random() % 20 == 0 ? "$/data/Orlenta_Error.log" : std::string(pick(places)) + pick(names)) +
