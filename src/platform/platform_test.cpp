@@ -90,6 +90,7 @@ std::string PlatformTest::Do(const std::string& op, const std::u16string& a, con
   if (op == "write" || op == "append")
     return files.OpenFile(a, op == "write" ? kWriteNew : kAppendShared) ? "opens" : "fails";
   if (op == "key") return *ConvertUtf16ToUtf8(PathCompareKey(a));
+  if (op == "text") return *ConvertUtf16ToUtf8(a);  // `a` is the conversion under test
   if (op == "at") {
     const std::string kind = Do("kind", a, b);
     const auto id = files.QueryFileIdentity(a), same = files.QueryFileIdentity(temp.Join(kName));
