@@ -1,5 +1,6 @@
 #include "image/image.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <memory>
 
@@ -27,7 +28,7 @@ std::u16string Concat(std::u16string_view a, std::u16string_view b) {
 
 // What follows the last separator: the whole path when it has none.
 std::u16string_view LastComponent(std::u16string_view path) {
-  const std::size_t last = path.find_last_of(u"\\/");
+  const std::size_t last = FindLastSeparator(path);
   return last == std::u16string_view::npos ? path : path.substr(last + 1);
 }
 
@@ -123,15 +124,26 @@ std::optional<std::u16string> ResolveSource(const std::u16string& path,
 
 std::optional<std::u16string> OwnCopyCandidate(std::string_view cell,
                                                std::u16string_view target_folder) {
+  // Only ...\Fore\name can name its own copy in Fore, and only when the name
+  // has a '.' (a name without gets an extension). Most cells name images
+  // elsewhere: an ASCII folder name other than Fore in any letter case tells
+  // them apart on their bytes, without a conversion.
+  const std::size_t name_at = FindLastSeparator(cell);
+  if (name_at == std::string_view::npos || cell.find('.', name_at) == std::string_view::npos)
+    return std::nullopt;
+  const std::string_view up = cell.substr(0, name_at);
+  const std::string_view parent = up.substr(FindLastSeparator(up) + 1);
+  const std::u16string_view folder = LastComponent(target_folder);
+  const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; };
+  const auto ascii = [](auto text) { return std::all_of(text.begin(), text.end(), [](auto c) { return (c & ~0x7F) == 0; }); };
+  if (ascii(parent) && ascii(folder) &&
+      !std::equal(parent.begin(), parent.end(), folder.begin(), folder.end(),
+                  [&](char a, char16_t b) { return upper(static_cast<unsigned char>(a)) == upper(b); }))
+    return std::nullopt;
   // Never throws: a cell that cannot be read here is left to the pass.
   std::optional<std::u16string> path = platform::ConvertUtf8ToUtf16(cell);
-  if (!path) return std::nullopt;
-  // Only ...\Fore\name can name its own copy in Fore (a name without '.'
-  // gets an extension, so never).
-  const std::size_t name_at = path->find_last_of(u"\\/");
-  if (name_at == std::u16string::npos || LastComponent(*path).find(u'.') == std::u16string_view::npos ||
-      platform::PathCompareKey(LastComponent(std::u16string_view(*path).substr(0, name_at))) !=
-          platform::PathCompareKey(LastComponent(target_folder)))
+  if (!path || platform::PathCompareKey(LastComponent(ParentFolder(*path))) !=
+                   platform::PathCompareKey(folder))
     return std::nullopt;
   return path;
 }

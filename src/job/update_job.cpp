@@ -54,31 +54,57 @@ constexpr std::size_t kCellsAheadPerThread = 16;
 // Cells that may touch one file are placed in row order: they share a file
 // name (a source that is another cell's destination has its name), folded
 // as the file system compares names, less an extension that the probe may
-// add, so that "scan" and "scan.png" meet.
+// add, so that "scan" and "scan.png" meet. A group is a hash of that: two
+// names that collide only wait for each other. An ASCII name is folded to
+// upper case here, as Windows folds it (and as a POSIX file system does not:
+// there "a" and "A" just share a group); any other goes through the
+// platform's own key.
 class CellGroups {
  public:
-  CellGroups() : log_(platform::PathCompareKey(kLogName)) {
+  CellGroups() {
     for (std::size_t i = 0; i < 3; ++i) probed_[i] = platform::PathCompareKey(kProbed[i]);
+    log_ = Of(kLogNameUtf8);
   }
-  std::u16string Of(std::string_view cell) const {
-    const std::size_t slash = cell.find_last_of("\\/");
-    std::u16string key = platform::PathCompareKey(
-        platform::ConvertUtf8ToUtf16(slash == std::string_view::npos ? cell : cell.substr(slash + 1))
-            .value_or(std::u16string()));
+  std::uint64_t Of(std::string_view cell) const {
+    const std::string_view name = cell.substr(FindLastSeparator(cell) + 1);
+    if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
+      std::size_t end = name.size();
+      for (const std::u16string_view extension : kProbed) {
+        if (end >= 4 && std::equal(extension.begin(), extension.end(), name.end() - 4,
+                                   [](char16_t e, char c) { return Upper(e) == Upper(c); })) {
+          end -= 4;
+          break;
+        }
+      }
+      std::uint64_t hash = kOffset;
+      for (std::size_t i = 0; i < end; ++i) hash = (hash ^ Upper(name[i])) * kPrime;
+      return hash;
+    }
+    std::u16string key = platform::PathCompareKey(platform::ConvertUtf8ToUtf16(name).value_or(u""));
     for (const std::u16string& extension : probed_) {
       if (key.ends_with(extension)) {
         key.resize(key.size() - extension.size());
         break;
       }
     }
-    return key;
+    return Hash(key);
   }
   /// The log is written as cells are settled: a cell that reads it waits for its turn.
-  bool ReadsLog(const std::u16string& group) const { return group == log_; }
+  bool ReadsLog(std::uint64_t group) const { return group == log_; }
 
  private:
+  // FNV-1a over code units, the same for an ASCII name of either form.
+  static constexpr std::uint64_t kOffset = 14695981039346656037ull, kPrime = 1099511628211ull;
+  static constexpr std::string_view kLogNameUtf8 = "Orlenta_Error.log";
+  static constexpr char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
+  static std::uint64_t Hash(std::u16string_view key) {
+    std::uint64_t hash = kOffset;
+    for (const char16_t unit : key) hash = (hash ^ unit) * kPrime;
+    return hash;
+  }
   static constexpr std::u16string_view kProbed[3] = {u".tif", u".jpg", u".png"};
-  std::u16string log_, probed_[3];
+  std::u16string probed_[3];
+  std::uint64_t log_;
 };
 
 // Whether at least `count` image cells are not empty.
@@ -223,10 +249,10 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
       if (!path) continue;
       if (pending.size() == window) pending.front().get(), pending.pop_front();
       pending.push_back(pool.Submit(groups.Of(table.field(row, column)),
-                                    [&fs, &ledger, &csv_folder, folder, path = std::move(*path)] {
+                                    CellPool::Task([&fs, &ledger, &csv_folder, folder, path = std::move(*path)] {
                                       ClaimOwnCopy(path, *folder, csv_folder, fs, ledger);
                                       return Placement{};
-                                    }));
+                                    })));
     }
   }
   for (; !pending.empty(); pending.pop_front()) pending.front().get();
@@ -242,15 +268,15 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
       const std::size_t row = next / 2, column = next % 2 == 0 ? front : back;
       if (column >= table.field_count(row) || table.field(row, column).empty()) continue;
       std::string cell(table.field(row, column));
-      const std::u16string group = groups.Of(cell);
+      const std::uint64_t group = groups.Of(cell);
       if (groups.ReadsLog(group) && !pending.empty()) return;  // only at its turn
       const std::u16string* folder = next % 2 == 0 ? &front_folder : &back_folder;
-      pending.push_back(pool.Submit(group, [&fs, &ledger, &csv_folder, folder, cell = std::move(cell)] {
+      pending.push_back(pool.Submit(group, CellPool::Task([&fs, &ledger, &csv_folder, folder, cell = std::move(cell)] {
         Placement placed = PlaceImage(cell, *folder, csv_folder, fs, ledger);
         // A new copy goes out to the disk at once, beside the other copies.
         placed.written_out = !placed.written.empty() && fs.WriteOut(placed.written) == platform::Outcome::kDone;
         return placed;
-      }));
+      })));
     }
   };
   const auto settle = [&](std::size_t row, std::size_t column) {
@@ -259,6 +285,7 @@ std::uint32_t RunUpdateJob(const std::u16string& csv_path, platform::FileSystem&
     pending.pop_front();
     std::u16string failure;
     try {
+      pool.Await(placement);
       Placement placed = placement.get();  // rethrows what the placement threw
       table.SetField(row, column, placed.cell);
       if (!placed.written.empty()) (placed.written_out ? named : later).push_back(std::move(placed.written));

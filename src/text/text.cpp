@@ -27,7 +27,7 @@ bool IsRelativePath(std::u16string_view path) {
 }
 
 std::u16string ParentFolder(std::u16string_view path) {
-  std::size_t last = path.find_last_of(u"\\/");
+  const std::size_t last = FindLastSeparator(path);
   if (last == std::u16string_view::npos) return u".";
   return std::u16string(path.substr(0, last));
 }

@@ -25,6 +25,15 @@ std::string WideToUtf8(std::u16string_view text);
 /// True for '\' and '/'.
 constexpr bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+/// The position of the last separator in `path` (UTF-16 or UTF-8), or npos.
+/// One pass from the end: find_last_of would search its set at every unit.
+template <typename Char>
+constexpr std::size_t FindLastSeparator(std::basic_string_view<Char> path) {
+  for (std::size_t at = path.size(); at-- > 0;)
+    if (path[at] == Char('\\') || path[at] == Char('/')) return at;
+  return std::basic_string_view<Char>::npos;
+}
+
 /// Whether `path` is relative to a current folder: it starts with no
 /// separator and no drive ("C:"), on every system alike.
 bool IsRelativePath(std::u16string_view path);
