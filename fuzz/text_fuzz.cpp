@@ -1,8 +1,7 @@
 // Arbitrary bytes through both text conversions, read once as UTF-8 and once
-// as UTF-16 code units, and through the path helpers. No content may make a
-// conversion fail (an exception escapes and fails the run); valid UTF-8 comes
-// back byte for byte, malformed UTF-8 still gives text that does, and the
-// lengths are exact.
+// as UTF-16 code units. No content may make a conversion fail (an exception
+// escapes and fails the run); valid UTF-8 comes back byte for byte, malformed
+// UTF-8 still gives text that does, and the lengths are exact.
 #include "fuzz_check.h"
 #include "text/text.h"
 
@@ -52,15 +51,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string utf8 = orlenta::WideToUtf8(units);
   FUZZ_CHECK(Utf16LengthOfValid(utf8) == units.size() && orlenta::Utf8ToWide(utf8) == repaired);
-
-  // A folder (its trailing separators dropped) joined with one name by
-  // exactly one backslash gives that folder back as its parent.
-  const std::size_t cut = wide.find_last_of(u"\\/");
-  const std::u16string name = wide.substr(cut + 1);  // npos + 1 is 0: no separator, all name
-  std::u16string folder = wide.substr(0, cut == std::u16string::npos ? 0 : cut);
-  while (!folder.empty() && orlenta::IsPathSeparator(folder.back())) folder.pop_back();
-  const std::u16string joined = orlenta::JoinPath(folder, name);
-  FUZZ_CHECK(joined.size() == folder.size() + !folder.empty() + name.size() &&
-             orlenta::ParentFolder(joined) == (folder.empty() ? u"." : folder));
   return 0;
 }

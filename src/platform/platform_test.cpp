@@ -15,6 +15,8 @@
 #include <sddl.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,24 +50,26 @@ class PlatformTest : public ::testing::Test {
     WriteBytes(temp.Join(kName), "abc");
     WriteBytes(temp.Join(u"other.csv"), "abc");
     stdfs::create_directory(temp.Join(u"dir"));
+    std::string bytes;
     for (int i = 0; i < 70000; ++i) bytes += static_cast<char>(i * 7 + i / 251);
     WriteBytes(temp.Join(u"long.jpg"), bytes + "tail");
     WriteBytes(temp.Join(u"src.jpg"), bytes);
-    old = stdfs::last_write_time(temp.Join(u"src.jpg")) - std::chrono::hours(24 * 40);
-    stdfs::last_write_time(temp.Join(u"src.jpg"), old);
-    using enum stdfs::perms;
-    stdfs::permissions(temp.Join(u"src.jpg"), owner_read | owner_write | group_read | others_write);
+    const stdfs::path source = temp.Join(u"src.jpg");
+    stdfs::last_write_time(source, stdfs::last_write_time(source) - std::chrono::hours(24 * 40));
 #ifndef _WIN32
     ASSERT_EQ(::mkfifo((temp.fs_path() / "pipe.png").c_str(), 0644), 0);
     for (const char* name : {"CON", "NUL.png", "dir/COM1"}) WriteBytes(temp.fs_path() / name, "");
+    reader = ::open((temp.fs_path() / "pipe.png").c_str(), O_RDONLY | O_NONBLOCK);
+    input = ::dup(STDIN_FILENO);
+    ::close(STDIN_FILENO);  // as a program started without it: a file may open as descriptor 0
+  }
+  void TearDown() override {
+    ::dup2(input, STDIN_FILENO), ::close(input), ::close(reader);
 #endif
   }
-  /// `text` as the program spells paths, with $ standing for the folder and {NUL} for a NUL.
-  std::u16string Path(std::string text) const {
-    if (const std::size_t at = text.find('$'); at != std::string::npos)
-      text.replace(at, 1, *ConvertUtf16ToUtf8(temp.path()));
-    if (const std::size_t at = text.find("{NUL}"); at != std::string::npos) text.replace(at, 5, 1, '\0');
-    return *ConvertUtf8ToUtf16(text);
+  /// `text` as the program spells paths, with the table's placeholders ($: the folder).
+  std::u16string Path(const std::string& text) const {
+    return *ConvertUtf8ToUtf16(orlenta::testing::Expand(text, *ConvertUtf16ToUtf8(temp.path())));
   }
   /// `path` for the standard library, which takes no backslash for a separator on POSIX.
   static stdfs::path Disk(std::u16string path) {
@@ -76,8 +80,7 @@ class PlatformTest : public ::testing::Test {
 
   orlenta::testing::TempFolder temp;
   FileSystem files;
-  std::string bytes;  // src.jpg's, and its time
-  stdfs::file_time_type old;
+  int input = -1, reader = -1;  // standard input, put back after the test; the pipe's reader
 };
 
 std::string PlatformTest::Do(const std::string& op, const std::u16string& a, const std::u16string& b) {
@@ -87,6 +90,7 @@ std::string PlatformTest::Do(const std::string& op, const std::u16string& a, con
   if (op == "write" || op == "append")
     return files.OpenFile(a, op == "write" ? kWriteNew : kAppendShared) ? "opens" : "fails";
   if (op == "key") return *ConvertUtf16ToUtf8(PathCompareKey(a));
+  if (op == "text") return *ConvertUtf16ToUtf8(a);  // `a` is the conversion under test
   if (op == "at") {
     const std::string kind = Do("kind", a, b);
     const auto id = files.QueryFileIdentity(a), same = files.QueryFileIdentity(temp.Join(kName));
@@ -96,14 +100,23 @@ std::string PlatformTest::Do(const std::string& op, const std::u16string& a, con
            kMade[static_cast<int>(files.CreateFolder(a))];
   }
   if (op == "copy") {
-    const stdfs::file_type before = stdfs::status(Disk(b)).type();
+    const stdfs::path from = Disk(a), to = Disk(b);
+    const stdfs::file_type before = stdfs::status(to).type();
+    const auto held = [](const stdfs::path& file) { return stdfs::is_regular_file(file) ? ReadBytes(file) : "(no file)"; };
+    const std::string bytes = held(from);
     const bool copied = files.CopyFileReplacing(a, b);
-    EXPECT_EQ(ReadBytes(temp.Join(u"src.jpg")), bytes);
-    if (!copied) return stdfs::status(Disk(b)).type() == before ? "refused" : "refused, the target changed";
-    EXPECT_EQ(ReadBytes(Disk(b)), bytes);
-    EXPECT_LT(std::chrono::abs(stdfs::last_write_time(Disk(b)) - old), 2s);
-    EXPECT_EQ(stdfs::status(Disk(b)).permissions(), stdfs::status(temp.Join(u"src.jpg")).permissions());
+    EXPECT_EQ(held(from), bytes);
+    if (!copied) return stdfs::status(to).type() == before ? "refused" : "refused, the target changed";
+    EXPECT_EQ(held(to), bytes);
+    EXPECT_LT(std::chrono::abs(stdfs::last_write_time(to) - stdfs::last_write_time(from)), 2s);
+    EXPECT_EQ(stdfs::status(to).permissions(), stdfs::status(from).permissions());
     return "copied";
+  }
+  if (op == "sync") {
+    std::optional<File> file = files.OpenFile(a, kAppendShared);
+    std::size_t done = 0;
+    const std::u16string written[] = {b};
+    return file && files.MakeDurable(*file, written, done) == Outcome::kDone ? "done" : "failed";
   }
   if (op == "replace" || op == "replace-held") {
     std::optional<File> held = op == "replace-held" ? files.OpenFile(b, kRead) : std::nullopt;
@@ -115,16 +128,16 @@ std::string PlatformTest::Do(const std::string& op, const std::u16string& a, con
 }
 
 TEST_F(PlatformTest, Operations) {
-  std::istringstream in{std::string(kTable)};
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    SCOPED_TRACE(line);
-    const std::size_t equals = line.find(" = ");
-    std::string expected = line.substr(equals + 3), op, a, b;
+  const std::vector<orlenta::testing::TableCase> table = orlenta::testing::ReadTable(kTable);
+  for (const orlenta::testing::TableLine& row : table[0].lines) {
+    SCOPED_TRACE(row.line);
+    const std::size_t equals = row.line.find(" = ");
+    std::string expected = row.line.substr(equals + 3), op, a, b;
     if (const std::size_t bar = expected.find(" | "); bar != std::string::npos)
       expected = kWindows ? expected.substr(bar + 3) : expected.substr(0, bar);
-    std::istringstream(line.substr(0, equals)) >> op >> a >> b;
-    if (op == "put") WriteBytes(Disk(Path(a)), expected);
+    std::istringstream(row.line.substr(0, equals)) >> op >> a >> b;
+    if (op == "put") WriteBytes(Disk(Path(a)), orlenta::testing::Expand(expected));
+    else if (op == "mode") stdfs::permissions(Disk(Path(a)), stdfs::perms(std::stoi(expected, nullptr, 8)));
     else EXPECT_EQ(Do(op, Path(a), Path(b)), expected);
   }
 }
@@ -141,6 +154,7 @@ TEST_F(PlatformTest, TruncatedThenAppendedToByAWriterThatLetsAReaderIn) {
   EXPECT_EQ(files.Read(*in, buffer, 16), 0);
   EXPECT_EQ(std::string_view(buffer, 10), "1\0" "23456789"sv);
   EXPECT_FALSE(files.Write(*in, "x"));
+  EXPECT_EQ(files.Read(*log, buffer, 1), -1);
 }
 
 #ifdef _WIN32
@@ -195,23 +209,18 @@ TEST(CopyFileReplacingTest, PosixCopiesWhatTheKernelWillNotCopyItself) {
   EXPECT_EQ(ReadBytes(temp.fs_path() / "version"), ReadBytes("/proc/version"));
 }
 
-// A program may start with standard input closed: the source then opens as
-// descriptor 0. A named pipe in the target's place, even one with a reader,
-// is no file to replace.
-TEST(CopyFileReplacingTest, PosixSourceOnDescriptorZeroAndPipeAsTarget) {
+// A copy that the file size limit cuts short, as a full disk would, is refused.
+TEST(CopyFileReplacingTest, PosixRefusesACopyCutShort) {
   orlenta::testing::TempFolder temp;
-  FileSystem fs;
-  WriteBytes(temp.fs_path() / "a.png", "png");
-  const int input = ::dup(STDIN_FILENO);
-  ::close(STDIN_FILENO);
-  const bool copied = fs.CopyFileReplacing(temp.Join(u"a.png"), temp.Join(u"b.png"));
-  ::dup2(input, STDIN_FILENO);
-  ::close(input);
-  EXPECT_TRUE(copied && ReadBytes(temp.fs_path() / "b.png") == "png");
-  ASSERT_EQ(::mkfifo((temp.fs_path() / "pipe").c_str(), 0600), 0);
-  const int reader = ::open((temp.fs_path() / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
-  EXPECT_FALSE(fs.CopyFileReplacing(temp.Join(u"a.png"), temp.Join(u"pipe")));
-  ::close(reader);
+  WriteBytes(temp.fs_path() / "a.jpg", std::string(100, 'a'));
+  rlimit before, limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  limit = before, limit.rlim_cur = 16;
+  const auto action = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool copied = FileSystem().CopyFileReplacing(temp.Join(u"a.jpg"), temp.Join(u"b.jpg"));
+  ::setrlimit(RLIMIT_FSIZE, &before), ::signal(SIGXFSZ, action);
+  EXPECT_FALSE(copied);
 }
 
 // The copy asks the kernel for a gigabyte at a time: a larger file comes out
@@ -227,6 +236,37 @@ TEST(CopyFileReplacingTest, PosixCopiesPastOneKernelChunk) {
   copy.read(ends.data(), 4).seekg(-4, std::ios::end).read(ends.data() + 4, 4);
   EXPECT_EQ(ends, "headtail");
   EXPECT_EQ(stdfs::file_size(temp.fs_path() / "copy.tif"), (std::uintmax_t{1} << 30) + 4);
+}
+
+// The native program's processing window is a line on standard error when
+// that is a terminal, drawn anew when what it says changes. The job waits to
+// see each phase drawn before it moves on; the saving mark turns past its
+// four marks.
+TEST(ProcessingWindowTest, PosixTerminalLineOfEachPhase) {
+  const int screen = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(screen >= 0 && ::grantpt(screen) == 0 && ::unlockpt(screen) == 0);
+  const int terminal = ::open(::ptsname(screen), O_RDWR | O_NOCTTY), error = ::dup(STDERR_FILENO);
+  ::dup2(terminal, STDERR_FILENO);
+  const std::string expected = "\rx\rx 37%\x1b[K\rx 37/100 (37%)\x1b[K\rx |\x1b[K\rx /\x1b[K\rx -\x1b[K\rx \\\x1b[K\rx |\x1b[K";
+  std::string drawn;
+  const auto see = [&](std::ptrdiff_t drawings) {  // read until so many lines follow the first
+    for (pollfd in{screen, POLLIN, 0}; std::count(drawn.begin(), drawn.end(), '\r') <= drawings && ::poll(&in, 1, 5000) == 1;) {
+      char bytes[64];
+      drawn.append(bytes, std::max<ssize_t>(0, ::read(screen, bytes, sizeof bytes)));
+    }
+  };
+  JobStatus status;  // the counts stay: a look between the stores of a change sees nothing new
+  const WindowHandle window = ShowProcessingWindow(u"Orlenta", u"x");
+  const bool ran = window != 0 && RunBesideWindow(window, status, [&] {
+    status.Set(JobStatus::kReading, 37, 100), see(1);
+    status.Set(JobStatus::kRows, 37, 100), see(2);
+    status.Set(JobStatus::kSaving, 37, 100), see(7);  // round the four marks, and one more
+  });
+  DestroyProcessingWindow(window);
+  ::dup2(error, STDERR_FILENO);
+  for (const int fd : {screen, terminal, error}) ::close(fd);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(drawn.substr(0, expected.size()), expected);
 }
 #endif
 

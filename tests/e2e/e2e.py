@@ -182,8 +182,6 @@ def run_row(runner, row, root):
         lines[-2:-1] *= row.get("repeat", 1)  # the last row many times over, for a job that takes a while
         with open(csv, "wb") as f:
             f.write("\r\n".join(lines).encode("utf-8"))
-    if row.get("folder"):
-        os.makedirs(csv)
     before = Path(csv).read_bytes() if os.path.isfile(csv) else None
     program = unpack_zip(runner, os.path.join(root, "zip")) if row.get("program") == "zip" else None
 
