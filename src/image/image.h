@@ -85,6 +85,9 @@ std::u16string MakeRelativePath(std::u16string_view base, std::u16string_view pa
 /// library reports it. Throws AppException otherwise.
 std::string ProbeImageExtension(std::u16string_view path);
 
+/// Every extension that ProbeImageExtension gives.
+inline constexpr std::u16string_view kProbedExtensions[] = {u".tif", u".jpg", u".png"};
+
 /// `text` in the system ANSI code page; throws AppException on failure.
 std::string WideToAnsi(std::u16string_view text);
 

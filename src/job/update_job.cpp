@@ -62,22 +62,23 @@ constexpr std::size_t kCellsAheadPerThread = 16;
 class CellGroups {
  public:
   CellGroups() {
-    for (std::size_t i = 0; i < 3; ++i) probed_[i] = platform::PathCompareKey(kProbed[i]);
-    log_ = Of(kLogNameUtf8);
+    for (std::size_t i = 0; i < std::size(kProbedExtensions); ++i)
+      probed_[i] = platform::PathCompareKey(kProbedExtensions[i]);
+    log_ = Of(WideToUtf8(kLogName));
   }
   std::uint64_t Of(std::string_view cell) const {
     const std::string_view name = cell.substr(FindLastSeparator(cell) + 1);
     if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
       std::size_t end = name.size();
-      for (const std::u16string_view extension : kProbed) {
+      for (const std::u16string_view extension : kProbedExtensions) {
         if (end >= 4 && std::equal(extension.begin(), extension.end(), name.end() - 4,
-                                   [](char16_t e, char c) { return Upper(e) == Upper(c); })) {
+                                   [](char16_t e, char c) { return AsciiUpper(e) == AsciiUpper(c); })) {
           end -= 4;
           break;
         }
       }
       std::uint64_t hash = kOffset;
-      for (std::size_t i = 0; i < end; ++i) hash = (hash ^ Upper(name[i])) * kPrime;
+      for (std::size_t i = 0; i < end; ++i) hash = (hash ^ AsciiUpper(name[i])) * kPrime;
       return hash;
     }
     std::u16string key = platform::PathCompareKey(platform::ConvertUtf8ToUtf16(name).value_or(u""));
@@ -95,15 +96,12 @@ class CellGroups {
  private:
   // FNV-1a over code units, the same for an ASCII name of either form.
   static constexpr std::uint64_t kOffset = 14695981039346656037ull, kPrime = 1099511628211ull;
-  static constexpr std::string_view kLogNameUtf8 = "Orlenta_Error.log";
-  static constexpr char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
   static std::uint64_t Hash(std::u16string_view key) {
     std::uint64_t hash = kOffset;
     for (const char16_t unit : key) hash = (hash ^ unit) * kPrime;
     return hash;
   }
-  static constexpr std::u16string_view kProbed[3] = {u".tif", u".jpg", u".png"};
-  std::u16string probed_[3];
+  std::u16string probed_[std::size(kProbedExtensions)];
   std::uint64_t log_;
 };
 

@@ -492,15 +492,14 @@ Outcome WriteOutFile(const std::u16string& path, std::optional<DWORD> volume, bo
   return done ? Outcome::kDone : Outcome::kFailed;
 }
 
-/// The volume of the folder that holds `path`; nullopt when it cannot be opened.
-std::optional<DWORD> FolderVolumeOf(std::u16string_view path) {
-  const std::size_t slash = path.find_last_of(u"\\/");
-  const auto win = ToWinPath(path.substr(0, slash == std::u16string_view::npos ? 0 : slash));
+/// The volume of `folder`; nullopt when it cannot be opened.
+std::optional<DWORD> FolderVolumeOf(std::u16string_view folder) {
+  const auto win = ToWinPath(folder);
   if (!win) return std::nullopt;
-  const ScopedHandle folder(CreateFileW(AsWide(*win), FILE_READ_ATTRIBUTES,
+  const ScopedHandle opened(CreateFileW(AsWide(*win), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  return folder.valid() ? VolumeOf(folder.get()) : std::nullopt;
+  return opened.valid() ? VolumeOf(opened.get()) : std::nullopt;
 }
 
 }  // namespace
@@ -524,11 +523,12 @@ Outcome FileSystem::MakeDurable(File& file, std::span<const std::u16string> writ
   if (volume) {
     std::vector<std::pair<std::u16string_view, bool>> folders;  // the copies share a few
     for (std::size_t i = 0; i < done; ++i) {
-      const std::u16string_view folder = std::u16string_view(written[i]).substr(
-          0, std::u16string_view(written[i]).find_last_of(u"\\/") + 1);
+      const std::u16string_view path = written[i];
+      const std::size_t slash = path.find_last_of(u"\\/");
+      const std::u16string_view folder = path.substr(0, slash == std::u16string_view::npos ? 0 : slash);
       auto seen = std::find_if(folders.begin(), folders.end(), [&](auto& f) { return f.first == folder; });
       if (seen == folders.end())
-        seen = folders.insert(folders.end(), {folder, FolderVolumeOf(written[i]) != volume});
+        seen = folders.insert(folders.end(), {folder, FolderVolumeOf(folder) != volume});
       if (seen->second && WriteOutFile(written[i], std::nullopt, false) != Outcome::kDone)
         return Outcome::kFailed;
     }

@@ -25,6 +25,9 @@ std::string WideToUtf8(std::u16string_view text);
 /// True for '\' and '/'.
 constexpr bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+/// `c` with an ASCII letter upper-cased, as Windows folds names; any other unit as it is.
+constexpr char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
+
 /// The position of the last separator in `path` (UTF-16 or UTF-8), or npos.
 /// One pass from the end: find_last_of would search its set at every unit.
 template <typename Char>
