@@ -2,7 +2,8 @@
 // format whose signature the file begins with, else calls it too short (under
 // 8 bytes) or unknown; a file cut inside a signature must not pass, so the
 // library must not look past its bytes. The program accepts exactly PNG, JPEG
-// and TIFF, with their extensions, and refuses the rest naming the file.
+// and TIFF, with their extensions, and refuses the rest naming the file. The
+// file gone, a folder in its place, no path and no record are told apart.
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -43,5 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(expected == nullptr && refusal.message().find(path) != std::u16string::npos);
   }
   std::filesystem::remove(scratch);
+  FUZZ_CHECK(ProbeImageFile(&record) == QORIMGIO_CANNOT_OPEN);
+  const std::string folder = scratch.parent_path().string();
+  record.path = folder.c_str();
+  FUZZ_CHECK(ProbeImageFile(&record) == QORIMGIO_CANNOT_OPEN);
+  InitImageProbe(&record);  // no path
+  FUZZ_CHECK(ProbeImageFile(&record) == QORIMGIO_BAD_ARGUMENT && ProbeImageFile(nullptr) == QORIMGIO_BAD_ARGUMENT);
   return 0;
 }

@@ -239,9 +239,9 @@ TEST(CopyFileReplacingTest, PosixCopiesPastOneKernelChunk) {
 }
 
 // The native program's processing window is a line on standard error when
-// that is a terminal, drawn anew when what it says changes. The job waits to
-// see each phase drawn before it moves on; the saving mark turns past its
-// four marks.
+// that is a terminal, drawn anew when what it says changes, and erased when
+// the window goes. The job waits to see each phase drawn before it moves on;
+// the saving mark turns past its four marks.
 TEST(ProcessingWindowTest, PosixTerminalLineOfEachPhase) {
   const int screen = ::posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_TRUE(screen >= 0 && ::grantpt(screen) == 0 && ::unlockpt(screen) == 0);
@@ -249,8 +249,10 @@ TEST(ProcessingWindowTest, PosixTerminalLineOfEachPhase) {
   ::dup2(terminal, STDERR_FILENO);
   const std::string expected = "\rx\rx 37%\x1b[K\rx 37/100 (37%)\x1b[K\rx |\x1b[K\rx /\x1b[K\rx -\x1b[K\rx \\\x1b[K\rx |\x1b[K";
   std::string drawn;
-  const auto see = [&](std::ptrdiff_t drawings) {  // read until so many lines follow the first
-    for (pollfd in{screen, POLLIN, 0}; std::count(drawn.begin(), drawn.end(), '\r') <= drawings && ::poll(&in, 1, 5000) == 1;) {
+  const auto see = [&](std::ptrdiff_t drawings) {  // read until so many lines follow the first; -1: the erasure
+    for (pollfd in{screen, POLLIN, 0};
+         (drawings < 0 ? !drawn.ends_with("\r\x1b[K") : std::count(drawn.begin(), drawn.end(), '\r') <= drawings) &&
+         ::poll(&in, 1, 5000) == 1;) {
       char bytes[64];
       drawn.append(bytes, std::max<ssize_t>(0, ::read(screen, bytes, sizeof bytes)));
     }
@@ -263,10 +265,12 @@ TEST(ProcessingWindowTest, PosixTerminalLineOfEachPhase) {
     status.Set(JobStatus::kSaving, 37, 100), see(7);  // round the four marks, and one more
   });
   DestroyProcessingWindow(window);
+  see(-1);
   ::dup2(error, STDERR_FILENO);
   for (const int fd : {screen, terminal, error}) ::close(fd);
   EXPECT_TRUE(ran);
   EXPECT_EQ(drawn.substr(0, expected.size()), expected);
+  EXPECT_TRUE(drawn.ends_with("\r\x1b[K")) << "not erased";
 }
 #endif
 

@@ -10,9 +10,7 @@ of scripts/common.sh; run alone, it starts them through it.
 
 import collections
 import os
-import pty
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -40,38 +38,19 @@ def expect(condition, what):
 
 class Native:
     """The native program prints an information box's text plus LF on standard
-    output and an error box's on standard error. With standard error on a
-    terminal, as a row that looks for the window has it, its processing window is
-    one line there: drawn, then redrawn after each CR with the phase (percent of the
-    bytes read, rows done, a turning mark while saving) and cleared to its end, erased last."""
+    output and an error box's on standard error; its processing window, a line on
+    standard error when that is a terminal, has a unit test of its own."""
     line_end = "\n"
     spell = staticmethod(lambda path: path)
-    window = re.compile(r"\r(処理中です。しばらくお待ちください。)(\r\1 [0-9]+%\x1b\[K)*"
-                        r"(\r\1 [0-9]+/[0-9]+ \([0-9]+%\)\x1b\[K)*(\r\1 [|/\\-]\x1b\[K)*\r\x1b\[K")
 
     def __init__(self, program):
         self.program = os.path.abspath(program)
 
-    def run(self, args, cwd, program=None, terminal=False):
-        command = [program or self.program] + args
-        if not terminal:
-            p = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT)
-            return Outcome(p.returncode, [(title, stream.decode("utf-8", "backslashreplace")) for title, stream
-                                          in (("Orlenta", p.stdout), ("Orlenta エラー", p.stderr)) if stream])
-        screen, tty = pty.openpty()
-        drawn = b""
-        with subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=tty) as p:
-            os.close(tty)
-            while select.select([screen], [], [], TIMEOUT)[0]:
-                try:
-                    drawn += os.read(screen, 65536)
-                except OSError:  # the program has closed the terminal's last end
-                    break
-            out = p.communicate(timeout=TIMEOUT)[0]
-        os.close(screen)
-        return Outcome(p.returncode, [("Orlenta", out.decode("utf-8", "backslashreplace"))] if out else [],
-                       bool(self.window.fullmatch(drawn.decode("utf-8", "backslashreplace"))))
+    def run(self, args, cwd, program=None):
+        p = subprocess.run([program or self.program] + args, cwd=cwd, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=TIMEOUT)
+        return Outcome(p.returncode, [(title, stream.decode("utf-8", "backslashreplace")) for title, stream
+                                      in (("Orlenta", p.stdout), ("Orlenta エラー", p.stderr)) if stream])
 
 
 def decode_trace(s):
@@ -111,7 +90,7 @@ class Wine(Native):
         for wid, _, _, _ in shown:
             self.xdotool("key", "--window", wid, "space")
 
-    def run(self, args, cwd, program=None, terminal=False):
+    def run(self, args, cwd, program=None):
         boxes, processing, pressed_at, first_box = [], False, None, None
         err = os.path.join(os.path.dirname(cwd), "wine.stderr")  # beside the row's folder
         with open(err, "wb") as f:
@@ -186,7 +165,7 @@ def run_row(runner, row, root):
     program = unpack_zip(runner, os.path.join(root, "zip")) if row.get("program") == "zip" else None
 
     out = runner.run([runner.spell(csv) if a == "{csv}" else a for a in row.get("args", ["{csv}"])],
-                     cwd=folder, program=program, terminal=row.get("window", False))
+                     cwd=folder, program=program)
     box = (row["title"], row["text"].replace("{csv}", runner.spell(csv)) + runner.line_end)
     expect(out.boxes == [box], "boxes: expected [%r], got %r" % (box, out.boxes))
     expect(out.exit_code == row["exit"], "exit code %r, expected %r" % (out.exit_code, row["exit"]))
