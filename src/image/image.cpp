@@ -134,8 +134,7 @@ std::optional<std::u16string> OwnCopyCandidate(std::string_view cell,
   const std::string_view up = cell.substr(0, name_at);
   const std::string_view parent = up.substr(FindLastSeparator(up) + 1);
   const std::u16string_view folder = LastComponent(target_folder);
-  const auto ascii = [](auto text) { return std::all_of(text.begin(), text.end(), [](auto c) { return (c & ~0x7F) == 0; }); };
-  if (ascii(parent) && ascii(folder) &&
+  if (IsAscii(parent) && IsAscii(folder) &&
       !std::equal(parent.begin(), parent.end(), folder.begin(), folder.end(),
                   [](char a, char16_t b) { return AsciiUpper(static_cast<unsigned char>(a)) == AsciiUpper(b); }))
     return std::nullopt;

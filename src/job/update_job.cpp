@@ -68,7 +68,7 @@ class CellGroups {
   }
   std::uint64_t Of(std::string_view cell) const {
     const std::string_view name = cell.substr(FindLastSeparator(cell) + 1);
-    if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
+    if (IsAscii(name)) {
       std::size_t end = name.size();
       for (const std::u16string_view extension : kProbedExtensions) {
         if (end >= 4 && std::equal(extension.begin(), extension.end(), name.end() - 4,

@@ -28,6 +28,14 @@ constexpr bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 /// `c` with an ASCII letter upper-cased, as Windows folds names; any other unit as it is.
 constexpr char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
 
+/// Whether every unit of `text` (UTF-16 or UTF-8) is ASCII.
+template <typename Char>
+constexpr bool IsAscii(std::basic_string_view<Char> text) {
+  for (const Char c : text)
+    if ((c & ~0x7F) != 0) return false;
+  return true;
+}
+
 /// The position of the last separator in `path` (UTF-16 or UTF-8), or npos.
 /// One pass from the end: find_last_of would search its set at every unit.
 template <typename Char>
