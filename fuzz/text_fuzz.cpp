@@ -1,8 +1,17 @@
-// Arbitrary bytes through both text conversions, read once as UTF-8 and once
-// as UTF-16 code units. No content may make a conversion fail (an exception
-// escapes and fails the run); valid UTF-8 comes back byte for byte, malformed
-// UTF-8 still gives text that does, and the lengths are exact.
+// Arbitrary bytes through the text functions. Both conversions, the bytes
+// read once as UTF-8 and once as UTF-16 code units: no content may make a
+// conversion fail (an exception escapes and fails the run); valid UTF-8 comes
+// back byte for byte, malformed UTF-8 still gives text that does, and the
+// lengths are exact. Then MakeRelativePath on the text read as a folder, a
+// NUL, and a path: a path or nothing joined to the folder, whatever the case
+// of the folder's letters, comes back as that path with slashes made
+// backslashes. Any result is the end of the path so spelled, and what it
+// leaves out, joined to the folder, is the path but for case.
+#include <algorithm>
+#include <cwctype>
+
 #include "fuzz_check.h"
+#include "image/image.h"
 #include "text/text.h"
 
 namespace {
@@ -25,6 +34,12 @@ std::size_t Utf16LengthOfValid(std::string_view bytes) {
     units += length == 4 ? 2 : 1;
   }
   return units;
+}
+
+// `text` with slashes made backslashes and, when `fold`, every letter lower case.
+std::u16string Spelled(std::u16string text, bool fold = false) {
+  for (char16_t& c : text) c = c == u'/' ? u'\\' : fold ? static_cast<char16_t>(std::towlower(c)) : c;
+  return text;
 }
 
 }  // namespace
@@ -51,5 +66,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string utf8 = orlenta::WideToUtf8(units);
   FUZZ_CHECK(Utf16LengthOfValid(utf8) == units.size() && orlenta::Utf8ToWide(utf8) == repaired);
+
+  // The text as a folder, a NUL and a path.
+  const std::size_t split = std::min(wide.find(u'\0'), wide.size());
+  const std::u16string folder = wide.substr(0, split), path = wide.substr(std::min(split + 1, wide.size()));
+  std::u16string upper = folder;
+  for (char16_t& c : upper) c = c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c;
+  for (const std::u16string& name : {path, std::u16string()})
+    FUZZ_CHECK(orlenta::MakeRelativePath(folder, orlenta::JoinPath(upper, name)) == Spelled(name));
+  const std::u16string result = orlenta::MakeRelativePath(folder, path);
+  FUZZ_CHECK(Spelled(path).ends_with(result) &&
+             (result == Spelled(path) || Spelled(orlenta::JoinPath(folder, result), true) == Spelled(path, true)));
   return 0;
 }

@@ -31,11 +31,6 @@ ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
 Outcome = collections.namedtuple("Outcome", "exit_code boxes processing first_box", defaults=[False, None])
 
 
-def expect(condition, what):
-    if not condition:
-        raise AssertionError(what)
-
-
 class Native:
     """The native program prints an information box's text plus LF on standard
     output and an error box's on standard error; its processing window, a line on
@@ -101,7 +96,7 @@ class Wine(Native):
         deadline = time.monotonic() + self.timeout
         try:
             while proc.poll() is None:
-                expect(time.monotonic() < deadline, "no exit within %d s (boxes so far: %r)" % (self.timeout, boxes))
+                assert time.monotonic() < deadline, "no exit within %d s (boxes so far: %r)" % (self.timeout, boxes)
                 before = traces()
                 first_box = first_box or (time.monotonic() if before else None)
                 if len(before) > len(boxes):
@@ -133,9 +128,9 @@ def unpack_zip(runner, folder):
     """The package's Orlenta.exe, unpacked into folder."""
     build = os.path.dirname(os.path.dirname(runner.program))
     zips = [f for f in os.listdir(build) if re.fullmatch(r"Orlenta-[0-9.]+-win64\.zip", f)]
-    expect(len(zips) == 1, "one Orlenta-*-win64.zip in %s (build the package target), found %r" % (build, zips))
-    expect(os.path.getmtime(os.path.join(build, zips[0])) >= os.path.getmtime(runner.program),
-           "the zip is older than Orlenta.exe")
+    assert len(zips) == 1, "one Orlenta-*-win64.zip in %s (build the package target), found %r" % (build, zips)
+    assert os.path.getmtime(os.path.join(build, zips[0])) >= os.path.getmtime(runner.program), \
+        "the zip is older than Orlenta.exe"
     with zipfile.ZipFile(os.path.join(build, zips[0])) as z:
         z.extractall(folder)
     return os.path.join(folder, zips[0][:-4], "Orlenta.exe")
@@ -167,10 +162,10 @@ def run_row(runner, row, root):
     out = runner.run([runner.spell(csv) if a == "{csv}" else a for a in row.get("args", ["{csv}"])],
                      cwd=folder, program=program)
     box = (row["title"], row["text"].replace("{csv}", runner.spell(csv)) + runner.line_end)
-    expect(out.boxes == [box], "boxes: expected [%r], got %r" % (box, out.boxes))
-    expect(out.exit_code == row["exit"], "exit code %r, expected %r" % (out.exit_code, row["exit"]))
-    expect(out.processing or not row.get("window"), "no processing window seen while the job ran")
-    expect("link" not in row or os.path.islink(csv) and os.readlink(csv) == row["link"], "the link was replaced")
+    assert out.boxes == [box], "boxes: expected [%r], got %r" % (box, out.boxes)
+    assert out.exit_code == row["exit"], "exit code %r, expected %r" % (out.exit_code, row["exit"])
+    assert out.processing or not row.get("window"), "no processing window seen while the job ran"
+    assert "link" not in row or os.path.islink(csv) and os.readlink(csv) == row["link"], "the link was replaced"
     after = row.get("after")
     wanted = (before if after == "untouched" else after.encode("utf-8") if after is not None
               else Path(HERE, row["after_file"]).read_bytes() if "after_file" in row else None)
@@ -178,8 +173,8 @@ def run_row(runner, row, root):
         got = Path(csv).read_bytes()
         at = next((i for i, (a, w) in enumerate(zip(got, wanted)) if a != w), min(len(got), len(wanted)))
         near = lambda data: data[max(at - 16, 0):at + 48].decode("utf-8", "backslashreplace")
-        expect(got == wanted, "the CSV afterwards differs from byte %d: expected %r, got %r"
-               % (at, near(wanted), near(got)))
+        assert got == wanted, ("the CSV afterwards differs from byte %d: expected %r, got %r"
+                               % (at, near(wanted), near(got)))
 
 
 def check_exe(runner, row, _):
@@ -187,15 +182,15 @@ def check_exe(runner, row, _):
     Resources: a manifest asking for no elevation and a version resource."""
     dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", runner.program], capture_output=True,
                           text=True, timeout=60)
-    expect(dump.returncode == 0, "objdump failed: " + dump.stderr.strip())
+    assert dump.returncode == 0, "objdump failed: " + dump.stderr.strip()
     dlls = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump.stdout)}
     foreign = sorted(d for d in dlls if d not in row["allowed"] and not d.startswith("api-ms-win-"))
-    expect(not foreign, "imports beyond the allowed DLLs: %r" % foreign)
-    expect("qorimgio.dll" in dlls, "qorimgio.dll is not imported at load time: %r" % sorted(dlls))
+    assert not foreign, "imports beyond the allowed DLLs: %r" % foreign
+    assert "qorimgio.dll" in dlls, "qorimgio.dll is not imported at load time: %r" % sorted(dlls)
     exe = Path(runner.program).read_bytes()
-    expect(b"<assembly" in exe and b'level="asInvoker"' in exe, "no manifest with asInvoker")
-    expect("VS_VERSION_INFO".encode("utf-16-le") in exe and (0xFEEF04BD).to_bytes(4, "little") in exe,
-           "no version resource")
+    assert b"<assembly" in exe and b'level="asInvoker"' in exe, "no manifest with asInvoker"
+    assert "VS_VERSION_INFO".encode("utf-16-le") in exe and (0xFEEF04BD).to_bytes(4, "little") in exe, \
+        "no version resource"
 
 
 CHECKS = {"exe": check_exe}

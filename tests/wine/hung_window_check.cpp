@@ -1,18 +1,20 @@
 // Whether the processing window answers in every phase of a run, as
-// IsHungAppWindow judges it (needs a desktop; under Wine an X display). It
-// runs itself as the real program on a file system where three single calls
-// take 8 s, longer than Windows' 5 s: a read of the CSV, a copy and the sync
-// of the temporary file. It looks at that run's window once a second: the
-// real run ("worker") must never hang, keep its window through Alt+F4 and
-// WM_CLOSE, show the rows done during the slow copy and a marquee during the
-// slow sync; the job on the window's own thread ("control") must hang, which
-// shows that the check can fail.
+// IsHungAppWindow judges it (needs a desktop; under Wine an X display). The
+// real program runs on a thread of this process, on a file system where three
+// single calls take 8 s, longer than Windows' 5 s: a read of the CSV, a copy
+// and the sync of the temporary file. This thread looks at the run's window
+// once a second: the real run ("worker") must never hang, keep its window
+// through Alt+F4 and WM_CLOSE, show the rows done during the slow copy and a
+// marquee during the slow sync; the job on the window's own thread
+// ("control") must hang, which shows that the check can fail.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <regex>
 #include <string>
 
@@ -30,7 +32,7 @@ constexpr std::size_t kReadPiece = 64;  // the CSV arrives in pieces, the second
 
 // The real program on the slowed file system. It checks what no one is there
 // to see: one box, the completion without failures, after the window has gone
-// (exit code 1 otherwise).
+// (a result of 1 otherwise).
 class Slowed final : public platform::FileSystem, public RealProgramHost {
  public:
   explicit Slowed(bool control) : RealProgramHost(static_cast<FileSystem&>(*this)), control_(control) {}
@@ -80,61 +82,47 @@ std::string Look() {
   return std::to_string(pos) + "/" + std::to_string(range);
 }
 
-// Runs `mode` on a fresh CSV and looks once a second; prints the looks and
-// returns one letter per look: the look itself where it is one letter, else
-// "c" the bar at the slow copy's row, "o" at other rows, "r" anything else
-// (the bytes read).
-std::string RunAndWatch(const wchar_t* exe, const std::wstring& mode,
-                        const std::filesystem::path& folder, DWORD& exit_code) {
-  const std::filesystem::path csv = folder / (mode + L".csv");
+// Runs the worker or the control on a fresh CSV and looks once a second;
+// prints the looks and returns one letter per look: the look itself where it
+// is one letter, else "c" the bar at the slow copy's row, "o" at other rows,
+// "r" anything else (the bytes read). `result` is the run's (0: good).
+std::string RunAndWatch(bool control, const std::filesystem::path& folder, int& result) {
+  const std::filesystem::path csv = folder / (control ? "control.csv" : "worker.csv");
   std::ofstream out(csv, std::ios::binary);
   out << "ID,画像（表）,画像（裏）\r\n";
   for (int i = 1; i <= kRows; ++i)  // one image a row: one image on every row is copied once
     out << i << "," << WideToUtf8((folder / ("a" + std::to_string(i) + ".png")).u16string()) << ",\r\n";
   out.close();
 
-  std::string looks, printed;
-  std::wstring command = L"\"" + std::wstring(exe) + L"\" " + mode + L" \"" + csv.native() + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return looks;
+  std::future<int> run = std::async(std::launch::async, [&] {
+    Slowed slowed(control);
+    return slowed.Result(RunProgram(slowed, {u"Orlenta.exe", csv.u16string()}));
+  });
+  std::printf("%s looks:", control ? "control" : "worker");
+  std::string looks;
   const std::string at_copy = std::to_string(kSlowCopy - 1) + "/" + std::to_string(kRows);
   // A look at a window that does not answer yet waits for it: keep to the second.
-  const auto next = [start = GetTickCount64(), &looks] {
-    return static_cast<DWORD>(std::max<LONGLONG>(0, start + 1000 * (looks.size() + 1) - GetTickCount64()));
-  };
-  while (WaitForSingleObject(process.hProcess, next()) == WAIT_TIMEOUT) {
+  const auto start = std::chrono::steady_clock::now();
+  while (run.wait_until(start + std::chrono::seconds(looks.size() + 1)) == std::future_status::timeout) {
     const std::string look = Look();
-    printed += " " + look;
+    std::printf(" %s", look.c_str());
+    std::fflush(stdout);
     looks += look.size() == 1 ? look[0] : look == at_copy ? 'c' : look.ends_with("/" + std::to_string(kRows)) ? 'o' : 'r';
-    if ((looks.back() == 'H' && mode == L"control") || looks.size() == 60)  // it has shown it
-      TerminateProcess(process.hProcess, 98);
     // What Alt+F4 sends, then what another program would; a hung window is sent nothing.
     const HWND window = looks.back() == 'H' ? nullptr : FindWindowW(kWindowClass, nullptr);
     if (window && looks.size() == 3) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     if (window && looks.size() == 4) PostMessageW(window, WM_CLOSE, 0, 0);
   }
-  GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  std::printf("%ls looks:%s\n", mode.c_str(), printed.c_str());
+  std::printf("\n");
+  result = run.get();
   return looks;
 }
 
 }  // namespace
 }  // namespace orlenta
 
-int wmain(int argc, wchar_t** argv) {
+int main() {
   using namespace orlenta;
-  if (argc == 3) {  // one run: worker|control CSV
-    Slowed run(std::wstring(argv[1]) == L"control");
-    return run.Result(RunProgram(run, {u"Orlenta.exe", reinterpret_cast<const char16_t*>(argv[2])}));
-  }
-  wchar_t exe[MAX_PATH];
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
   const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                        ("orlenta-hung-" + std::to_string(GetCurrentProcessId()));
   std::filesystem::create_directories(folder);
@@ -148,16 +136,16 @@ int wmain(int argc, wchar_t** argv) {
     std::fflush(stdout);
   };
 
-  DWORD exit_code = 99;
+  int result = 99;
   // Up by the 3rd look (so both close requests went out) and up to the last
   // but one; 5 looks at least of each slow phase, in order.
-  const std::string worker = RunAndWatch(exe, L"worker", folder, exit_code);
+  const std::string worker = RunAndWatch(false, folder, result);
   report(std::regex_match(worker, std::regex("-{0,2}r{5,}o*c{5,}o*m{5,}-?")),
          "worker never hung nor closed; the bar: bytes, then %d of %d rows at the slow copy, "
          "then a marquee at the slow sync: %s", kSlowCopy - 1, kRows, worker.c_str());
-  report(exit_code == 0, "worker exit %lu (1: not one completion box after the window)", exit_code);
+  report(result == 0, "worker result %d (1: not one completion box after the window)", result);
   // Windows' rule: hung once the thread has left its messages alone for 5 s.
-  const std::string control = RunAndWatch(exe, L"control", folder, exit_code);
+  const std::string control = RunAndWatch(true, folder, result);
   const std::size_t hung = control.find('H') + 1;  // 0: never
   report(hung >= 5 && hung <= 9, "control hung from look %zu: %s", hung, control.c_str());
 
