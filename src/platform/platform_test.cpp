@@ -175,9 +175,7 @@ TEST_F(PlatformTest, TruncatedThenAppendedToByAWriterThatLetsAReaderIn) {
 // A file that only SYSTEM may change and everyone may read, hidden and
 // read-only: the new one is so too, though created for its owner alone.
 // Wine keeps no creation time (it reports the last write's).
-TEST(CarryPermissionsTest, WindowsDaclAndAttributes) {
-  orlenta::testing::TempFolder temp;
-  FileSystem fs;
+TEST_F(PlatformTest, WindowsCarriesDaclAndAttributes) {
   const std::u16string from = temp.Join(u"list.csv"), to = temp.Join(u"list.csv.tmp");
   const auto wide = [](const std::u16string& path) { return reinterpret_cast<const wchar_t*>(path.c_str()); };
   const auto dacl = [&](const std::u16string& path) {
@@ -197,8 +195,8 @@ TEST(CarryPermissionsTest, WindowsDaclAndAttributes) {
               SetFileSecurityW(wide(from), DACL_SECURITY_INFORMATION, shared));
   LocalFree(shared);
   ASSERT_TRUE(SetFileAttributesW(wide(from), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
-  std::optional<File> file = fs.OpenFile(to, kWriteNew);
-  ASSERT_TRUE(file && fs.CarryPermissions(*file, from) && fs.Write(*file, "new") && file->Close());
+  std::optional<File> file = files.OpenFile(to, kWriteNew);
+  ASSERT_TRUE(file && files.CarryPermissions(*file, from) && files.Write(*file, "new") && file->Close());
   EXPECT_EQ(dacl(to), dacl(from));
   EXPECT_EQ(GetFileAttributesW(wide(to)), GetFileAttributesW(wide(from)));
 }
@@ -209,9 +207,7 @@ TEST(CarryPermissionsTest, WindowsDaclAndAttributes) {
 // descriptors: 100 fit under a limit of 32. A copy that the file size limit
 // cuts short, as a full disk would, is refused. It copies a gigabyte at a
 // time: a larger file comes out whole only if the copy goes on.
-TEST(CopyFileReplacingTest, PosixCopiesWithinTheKernelsLimits) {
-  orlenta::testing::TempFolder temp;
-  FileSystem fs;
+TEST_F(PlatformTest, PosixCopiesWithinTheKernelsLimits) {
   const auto limited = [](int resource, rlim_t value, auto run) {
     rlimit before, limit;
     ASSERT_EQ(::getrlimit(resource, &before), 0);
@@ -222,8 +218,8 @@ TEST(CopyFileReplacingTest, PosixCopiesWithinTheKernelsLimits) {
   };
   limited(RLIMIT_NOFILE, 32, [&] {
     for (int i = 0; i < 100; ++i) {
-      ASSERT_TRUE(fs.CopyFileReplacing(u"/proc/version", temp.Join(u"version"))) << i;
-      std::optional<File> file = fs.OpenFile(temp.Join(u"version"), kRead);
+      ASSERT_TRUE(files.CopyFileReplacing(u"/proc/version", temp.Join(u"version"))) << i;
+      std::optional<File> file = files.OpenFile(temp.Join(u"version"), kRead);
       ASSERT_TRUE(file && (i % 2 == 0 || file->Close())) << i;  // else closed as it goes
     }
   });
@@ -231,13 +227,13 @@ TEST(CopyFileReplacingTest, PosixCopiesWithinTheKernelsLimits) {
 
   WriteBytes(temp.fs_path() / "a.jpg", std::string(100, 'a'));
   const auto action = ::signal(SIGXFSZ, SIG_IGN);
-  limited(RLIMIT_FSIZE, 16, [&] { EXPECT_FALSE(fs.CopyFileReplacing(temp.Join(u"a.jpg"), temp.Join(u"b.jpg"))); });
+  limited(RLIMIT_FSIZE, 16, [&] { EXPECT_FALSE(files.CopyFileReplacing(temp.Join(u"a.jpg"), temp.Join(u"b.jpg"))); });
   ::signal(SIGXFSZ, action);
 
   WriteBytes(temp.fs_path() / "big.tif", "head");
   stdfs::resize_file(temp.fs_path() / "big.tif", std::uintmax_t{1} << 30);  // sparse
   std::ofstream(temp.fs_path() / "big.tif", std::ios::app) << "tail";
-  ASSERT_TRUE(fs.CopyFileReplacing(temp.Join(u"big.tif"), temp.Join(u"copy.tif")));
+  ASSERT_TRUE(files.CopyFileReplacing(temp.Join(u"big.tif"), temp.Join(u"copy.tif")));
   std::ifstream copy(temp.fs_path() / "copy.tif", std::ios::binary);
   std::string ends(8, '-');
   copy.read(ends.data(), 4).seekg(-4, std::ios::end).read(ends.data() + 4, 4);

@@ -9,10 +9,10 @@
 // ("control") must hang, which shows that the check can fail.
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
-#include <cstdio>
 #include <chrono>
-#include <filesystem>
+#include <cstdio>
 #include <fstream>
 #include <future>
 #include <regex>
@@ -20,6 +20,7 @@
 
 #include "app/run_program.h"
 #include "job/update_job.h"
+#include "support/test_support.h"
 #include "text/text.h"
 
 namespace orlenta {
@@ -31,8 +32,7 @@ constexpr unsigned kSlowMs = 8000;
 constexpr std::size_t kReadPiece = 64;  // the CSV arrives in pieces, the second one slowly
 
 // The real program on the slowed file system. It checks what no one is there
-// to see: one box, the completion without failures, after the window has gone
-// (a result of 1 otherwise).
+// to see: each box is the completion without failures, after the window has gone.
 class Slowed final : public platform::FileSystem, public RealProgramHost {
  public:
   explicit Slowed(bool control) : RealProgramHost(static_cast<FileSystem&>(*this)), control_(control) {}
@@ -53,14 +53,15 @@ class Slowed final : public platform::FileSystem, public RealProgramHost {
     return control_ ? orlenta::RunUpdateJob(csv, *this) : RealProgramHost::RunUpdateJob(csv);
   }
   void ShowMessageBox(std::u16string_view text, std::u16string_view, platform::MessageIcon) override {
-    good_boxes_ += text == ComposeCompletionText(0) && !FindWindowW(kWindowClass, nullptr);
-    ++boxes_;
+    EXPECT_EQ(WideToUtf8(text), WideToUtf8(ComposeCompletionText(0)));
+    EXPECT_FALSE(FindWindowW(kWindowClass, nullptr)) << "a box beside the window";
+    ++boxes;
   }
-  int Result(int code) const { return code == 0 && boxes_ == 1 && good_boxes_ == 1 ? 0 : 1; }
+  int boxes = 0;
 
  private:
   bool control_;
-  int reads_ = 0, copies_ = 0, boxes_ = 0, good_boxes_ = 0;
+  int reads_ = 0, copies_ = 0;
 };
 
 // One look at the window from outside: "-" none, "H" hung, "?" its bar missing
@@ -85,8 +86,8 @@ std::string Look() {
 // Runs the worker or the control on a fresh CSV and looks once a second;
 // prints the looks and returns one letter per look: the look itself where it
 // is one letter, else "c" the bar at the slow copy's row, "o" at other rows,
-// "r" anything else (the bytes read). `result` is the run's (0: good).
-std::string RunAndWatch(bool control, const std::filesystem::path& folder, int& result) {
+// "r" anything else (the bytes read). The run must end with code 0 and one box.
+std::string RunAndWatch(bool control, const std::filesystem::path& folder) {
   const std::filesystem::path csv = folder / (control ? "control.csv" : "worker.csv");
   std::ofstream out(csv, std::ios::binary);
   out << "ID,画像（表）,画像（裏）\r\n";
@@ -94,9 +95,10 @@ std::string RunAndWatch(bool control, const std::filesystem::path& folder, int& 
     out << i << "," << WideToUtf8((folder / ("a" + std::to_string(i) + ".png")).u16string()) << ",\r\n";
   out.close();
 
-  std::future<int> run = std::async(std::launch::async, [&] {
+  std::future<void> run = std::async(std::launch::async, [&] {
     Slowed slowed(control);
-    return slowed.Result(RunProgram(slowed, {u"Orlenta.exe", csv.u16string()}));
+    EXPECT_EQ(RunProgram(slowed, {u"Orlenta.exe", csv.u16string()}), 0);
+    EXPECT_EQ(slowed.boxes, 1);
   });
   std::printf("%s looks:", control ? "control" : "worker");
   std::string looks;
@@ -114,43 +116,23 @@ std::string RunAndWatch(bool control, const std::filesystem::path& folder, int& 
     if (window && looks.size() == 4) PostMessageW(window, WM_CLOSE, 0, 0);
   }
   std::printf("\n");
-  result = run.get();
   return looks;
+}
+
+TEST(HungWindowCheck, TheWindowAnswersThroughSlowCallsAndTheControlHangs) {
+  testing::TempFolder folder;
+  for (int i = 1; i <= kRows; ++i)
+    testing::WriteBytes(folder.fs_path() / ("a" + std::to_string(i) + ".png"), testing::kPngBytes);
+  // Up by the 3rd look (so both close requests went out) and up to the last
+  // but one; 5 looks at least of each slow phase, in order: the bytes read,
+  // the rows at the slow copy, a marquee at the slow sync.
+  const std::string worker = RunAndWatch(false, folder.fs_path());
+  EXPECT_TRUE(std::regex_match(worker, std::regex("-{0,2}r{5,}o*c{5,}o*m{5,}-?"))) << worker;
+  // Windows' rule: hung once the thread has left its messages alone for 5 s.
+  const std::string control = RunAndWatch(true, folder.fs_path());
+  const std::size_t hung = control.find('H') + 1;  // 0: never
+  EXPECT_TRUE(hung >= 5 && hung <= 9) << "hung from look " << hung << ": " << control;
 }
 
 }  // namespace
 }  // namespace orlenta
-
-int main() {
-  using namespace orlenta;
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("orlenta-hung-" + std::to_string(GetCurrentProcessId()));
-  std::filesystem::create_directories(folder);
-  for (int i = 1; i <= kRows; ++i)
-    std::ofstream(folder / ("a" + std::to_string(i) + ".png"), std::ios::binary)
-        << std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-  int failed = 0;
-  const auto report = [&](bool ok, const char* format, auto... values) {
-    failed += !ok;
-    std::printf((std::string(ok ? "PASS " : "FAIL ") + format + "\n").c_str(), values...);
-    std::fflush(stdout);
-  };
-
-  int result = 99;
-  // Up by the 3rd look (so both close requests went out) and up to the last
-  // but one; 5 looks at least of each slow phase, in order.
-  const std::string worker = RunAndWatch(false, folder, result);
-  report(std::regex_match(worker, std::regex("-{0,2}r{5,}o*c{5,}o*m{5,}-?")),
-         "worker never hung nor closed; the bar: bytes, then %d of %d rows at the slow copy, "
-         "then a marquee at the slow sync: %s", kSlowCopy - 1, kRows, worker.c_str());
-  report(result == 0, "worker result %d (1: not one completion box after the window)", result);
-  // Windows' rule: hung once the thread has left its messages alone for 5 s.
-  const std::string control = RunAndWatch(true, folder, result);
-  const std::size_t hung = control.find('H') + 1;  // 0: never
-  report(hung >= 5 && hung <= 9, "control hung from look %zu: %s", hung, control.c_str());
-
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
-  std::printf("%d passed, %d failed\n", 3 - failed, failed);
-  return failed == 0 ? 0 : 1;
-}
