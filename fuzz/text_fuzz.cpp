@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t split = std::min(wide.find(u'\0'), wide.size());
   const std::u16string folder = wide.substr(0, split), path = wide.substr(std::min(split + 1, wide.size()));
   std::u16string upper = folder;
-  for (char16_t& c : upper) c = c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c;
+  for (char16_t& c : upper) c = orlenta::AsciiUpper(c);
   for (const std::u16string& name : {path, std::u16string()})
     FUZZ_CHECK(orlenta::MakeRelativePath(folder, orlenta::JoinPath(upper, name)) == Spelled(name));
   const std::u16string result = orlenta::MakeRelativePath(folder, path);

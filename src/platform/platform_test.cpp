@@ -148,10 +148,11 @@ TEST_F(PlatformTest, Operations) {
     std::string expected = row.line.substr(equals + 3), op, a, b;
     if (const std::size_t bar = expected.find(" | "); bar != std::string::npos)
       expected = kWindows ? expected.substr(bar + 3) : expected.substr(0, bar);
+    expected = orlenta::testing::Expand(expected);
     std::istringstream(row.line.substr(0, equals)) >> op >> a >> b;
-    if (op == "put") WriteBytes(Disk(Path(a)), orlenta::testing::Expand(expected));
+    if (op == "put") WriteBytes(Disk(Path(a)), expected);
     else if (op == "mode") stdfs::permissions(Disk(Path(a)), stdfs::perms(std::stoi(expected, nullptr, 8)));
-    else EXPECT_EQ(Do(op, Path(a), Path(b)), orlenta::testing::Expand(expected));
+    else EXPECT_EQ(Do(op, Path(a), Path(b)), expected);
   }
   stdfs::current_path(previous);
 }

@@ -199,6 +199,8 @@ CHECKS = {"exe": check_exe}
 def main(argv):
     if len(argv) != 3 or argv[1] not in ("native", "wine"):
         sys.exit("usage: e2e.py native|wine PROGRAM")
+    if not __debug__:
+        sys.exit("e2e.py checks with assert: run it without -O")
     mode, program = argv[1], argv[2]
     if mode == "wine" and not os.environ.get("ORLENTA_WINE_READY"):
         os.execvp("bash", ["bash", os.path.join(ROOT, "scripts", "common.sh"), "with-wine", program,

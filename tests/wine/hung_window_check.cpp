@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <regex>
@@ -64,7 +65,7 @@ class Slowed final : public platform::FileSystem, public RealProgramHost {
   int reads_ = 0, copies_ = 0;
 };
 
-// One look at the window from outside: "-" none, "H" hung, "?" its bar missing
+// One look at the window from another thread: "-" none, "H" hung, "?" its bar missing
 // or not inside its client area, "m" a marquee bar, else the bar's "pos/range".
 std::string Look() {
   const HWND window = FindWindowW(kWindowClass, nullptr);
